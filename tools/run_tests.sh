@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds both builds and runs every test: the native core under AddressSanitizer + UBSan, its
+# concurrency tests under ThreadSanitizer, and the Windows build (unit and end-to-end) under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install_packages.sh
+jobs=$(nproc)
+
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs"
+ctest --preset native -j "$jobs"
+
+cmake --preset native-tsan >/dev/null
+cmake --build --preset native-tsan -j "$jobs"
+ctest --preset native-tsan -L concurrency --no-tests=ignore
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+tools/with_wine.sh build/windows ctest --preset windows -j "$jobs"
