@@ -1,0 +1,287 @@
+#include "engine_client/codec/standard_codec_serializer.h"
+
+#include <algorithm>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "engine_client/codec/error_line.h"
+
+// Numbers travel little-endian and are copied bit for bit, which is the byte order of every
+// Windows target (x86-64, ARM64) and of the Linux test build.
+
+namespace flutter {
+
+namespace {
+
+using codec_internal::WriteErrorLine;
+using codec_internal::WriteInvalidReadLine;
+
+enum Tag : uint8_t {
+  kNull = 0,
+  kTrue = 1,
+  kFalse = 2,
+  kInt32 = 3,
+  kInt64 = 4,
+  kLargeInt = 5,  // read as a string, never written
+  kFloat64 = 6,
+  kString = 7,
+  kUInt8List = 8,
+  kInt32List = 9,
+  kInt64List = 10,
+  kFloat64List = 11,
+  kList = 12,
+  kMap = 13,
+  kFloat32List = 14,
+};
+
+template <typename T>
+void PutScalar(T value, ByteStreamWriter* stream) {
+  stream->PutBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(T));
+}
+
+template <typename T>
+T GetScalar(ByteStreamReader* stream) {
+  T value{};
+  stream->GetBytes(reinterpret_cast<uint8_t*>(&value), sizeof(T));
+  return value;
+}
+
+// False when the reader knows that fewer than count elements of width bytes remain.
+bool InputCanHold(const ByteStreamReader& stream, size_t count, size_t width) {
+  const size_t remaining = stream.BytesRemaining();
+  return remaining == ByteStreamReader::kUnknownRemaining ||
+         static_cast<uint64_t>(count) * width <= remaining;
+}
+
+template <typename T>
+constexpr uint8_t TypedListTag() {
+  if (std::is_same<T, uint8_t>::value) return kUInt8List;
+  if (std::is_same<T, int32_t>::value) return kInt32List;
+  if (std::is_same<T, int64_t>::value) return kInt64List;
+  if (std::is_same<T, float>::value) return kFloat32List;
+  return kFloat64List;
+}
+
+// Elements wider than a byte start on a multiple of their width, empty lists included, so the
+// reader (which always aligns) reads back exactly what was written.
+template <typename T>
+void WriteTypedList(const StandardCodecSerializer& serializer, const std::vector<T>& list,
+                    ByteStreamWriter* stream) {
+  if (!serializer.WriteSizedHeader(TypedListTag<T>(), list.size(), stream)) {
+    return;
+  }
+  if (sizeof(T) > 1) {
+    stream->PutPadding(sizeof(T));
+  }
+  if (!list.empty()) {
+    stream->PutBytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
+  }
+}
+
+// Strings (T = char) and typed lists. A declared count the input cannot hold gives an empty
+// value after one line, with the position where the elements should have started.
+template <typename Container>
+Container ReadSequence(const StandardCodecSerializer& serializer, ByteStreamReader* stream) {
+  using Element = typename Container::value_type;
+  const size_t count = serializer.ReadLength(stream);
+  if (sizeof(Element) > 1) {
+    stream->SkipPadding(sizeof(Element));
+  }
+  Container sequence;
+  if (!InputCanHold(*stream, count, sizeof(Element))) {
+    WriteInvalidReadLine();
+    return sequence;
+  }
+  sequence.resize(count);
+  stream->GetBytes(reinterpret_cast<uint8_t*>(sequence.data()), count * sizeof(Element));
+  return sequence;
+}
+
+}  // namespace
+
+const StandardCodecSerializer& StandardCodecSerializer::Shared() {
+  static const StandardCodecSerializer kShared{};
+  return kShared;
+}
+
+EncodableValue StandardCodecSerializer::ReadNextValue(ByteStreamReader* stream) const {
+  const uint8_t type = stream->GetByte();
+  return ReadValueOfType(type, stream);
+}
+
+void StandardCodecSerializer::WriteValue(const EncodableValue& value,
+                                         ByteStreamWriter* stream) const {
+  std::visit(
+      [this, stream](const auto& content) {
+        using T = std::decay_t<decltype(content)>;
+        if constexpr (std::is_same<T, std::monostate>::value) {
+          stream->PutByte(kNull);
+        } else if constexpr (std::is_same<T, bool>::value) {
+          stream->PutByte(content ? kTrue : kFalse);
+        } else if constexpr (std::is_same<T, int32_t>::value) {
+          stream->PutByte(kInt32);
+          PutScalar(content, stream);
+        } else if constexpr (std::is_same<T, int64_t>::value) {
+          stream->PutByte(kInt64);
+          PutScalar(content, stream);
+        } else if constexpr (std::is_same<T, double>::value) {
+          stream->PutByte(kFloat64);
+          stream->PutPadding(8);
+          PutScalar(content, stream);
+        } else if constexpr (std::is_same<T, std::string>::value) {
+          if (WriteSizedHeader(kString, content.size(), stream) && !content.empty()) {
+            stream->PutBytes(reinterpret_cast<const uint8_t*>(content.data()), content.size());
+          }
+        } else if constexpr (std::is_same<T, EncodableValueList>::value) {
+          if (WriteSizedHeader(kList, content.size(), stream)) {
+            for (const EncodableValue& element : content) {
+              WriteValue(element, stream);
+            }
+          }
+        } else if constexpr (std::is_same<T, EncodableValueMap>::value) {
+          if (WriteSizedHeader(kMap, content.size(), stream)) {
+            for (const auto& entry : content) {
+              WriteValue(entry.first, stream);
+              WriteValue(entry.second, stream);
+            }
+          }
+        } else if constexpr (std::is_same<T, CustomValue>::value) {
+          stream->PutByte(kNull);
+          WriteErrorLine(
+              "Unhandled custom type in StandardCodecSerializer::WriteValue. "
+              "Custom types require codec extensions.");
+        } else {
+          WriteTypedList(*this, content, stream);
+        }
+      },
+      static_cast<const EncodableVariant&>(value));
+}
+
+EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
+                                                        ByteStreamReader* stream) const {
+  switch (type) {
+    case kNull:
+      return EncodableValue();
+    case kTrue:
+      return EncodableValue(true);
+    case kFalse:
+      return EncodableValue(false);
+    case kInt32:
+      return EncodableValue(GetScalar<int32_t>(stream));
+    case kInt64:
+      return EncodableValue(GetScalar<int64_t>(stream));
+    case kFloat64:
+      stream->SkipPadding(8);
+      return EncodableValue(GetScalar<double>(stream));
+    case kLargeInt:
+    case kString:
+      return EncodableValue(ReadSequence<std::string>(*this, stream));
+    case kUInt8List:
+      return EncodableValue(ReadSequence<std::vector<uint8_t>>(*this, stream));
+    case kInt32List:
+      return EncodableValue(ReadSequence<std::vector<int32_t>>(*this, stream));
+    case kInt64List:
+      return EncodableValue(ReadSequence<std::vector<int64_t>>(*this, stream));
+    case kFloat64List:
+      return EncodableValue(ReadSequence<std::vector<double>>(*this, stream));
+    case kFloat32List:
+      return EncodableValue(ReadSequence<std::vector<float>>(*this, stream));
+    case kList:
+    case kMap: {
+      // The depth lives on the reader, so it also counts levels entered through a derived
+      // serializer's ReadValueOfType and resets with every message.
+      if (stream->nesting_depth_ >= kMaxNestingDepth) {
+        WriteErrorLine("Nesting too deep in StandardCodecSerializer::ReadValueOfType");
+        return EncodableValue();
+      }
+      ++stream->nesting_depth_;
+      EncodableValue value = type == kList ? ReadList(stream) : ReadMap(stream);
+      --stream->nesting_depth_;
+      return value;
+    }
+    default:
+      WriteErrorLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " +
+                     std::to_string(type));
+      return EncodableValue();
+  }
+}
+
+void StandardCodecSerializer::WriteLength(size_t length, ByteStreamWriter* stream) const {
+  if (static_cast<uint64_t>(length) > kMaxSize) {
+    WriteErrorLine("Size too large in StandardCodecSerializer::WriteLength: " +
+                   std::to_string(length));
+    return;
+  }
+  if (length < 254) {
+    stream->PutByte(static_cast<uint8_t>(length));
+  } else if (length <= 0xFFFF) {
+    stream->PutByte(254);
+    PutScalar(static_cast<uint16_t>(length), stream);
+  } else {
+    stream->PutByte(255);
+    PutScalar(static_cast<uint32_t>(length), stream);
+  }
+}
+
+size_t StandardCodecSerializer::ReadLength(ByteStreamReader* stream) const {
+  const uint8_t first = stream->GetByte();
+  if (first < 254) {
+    return first;
+  }
+  if (first == 254) {
+    return GetScalar<uint16_t>(stream);
+  }
+  return GetScalar<uint32_t>(stream);
+}
+
+bool StandardCodecSerializer::WriteSizedHeader(uint8_t type, size_t size,
+                                               ByteStreamWriter* stream) const {
+  if (static_cast<uint64_t>(size) > kMaxSize) {
+    stream->PutByte(kNull);
+    WriteLength(size, stream);  // writes only the error line
+    return false;
+  }
+  stream->PutByte(type);
+  WriteLength(size, stream);
+  return true;
+}
+
+// Every element takes at least one byte, so the reservation never exceeds what the remaining
+// input could fill, and the loop stops at the end of the input instead of reading nulls.
+EncodableValue StandardCodecSerializer::ReadList(ByteStreamReader* stream) const {
+  const size_t count = ReadLength(stream);
+  EncodableValueList list;
+  list.reserve(std::min(count, stream->BytesRemaining()));
+  for (size_t i = 0; i < count; ++i) {
+    if (stream->BytesRemaining() == 0) {
+      WriteInvalidReadLine();
+      break;
+    }
+    list.push_back(ReadNextValue(stream));
+  }
+  return EncodableValue(std::move(list));
+}
+
+EncodableValue StandardCodecSerializer::ReadMap(ByteStreamReader* stream) const {
+  const size_t count = ReadLength(stream);
+  EncodableValueMap map;
+  for (size_t i = 0; i < count; ++i) {
+    if (stream->BytesRemaining() == 0) {
+      WriteInvalidReadLine();
+      break;
+    }
+    EncodableValue key = ReadNextValue(stream);
+    EncodableValue value = ReadNextValue(stream);
+    // Our own writer sends keys ascending; appending at the end keeps that case linear.
+    if (map.empty() || map.rbegin()->first < key) {
+      map.emplace_hint(map.end(), std::move(key), std::move(value));
+    } else {
+      map.try_emplace(std::move(key), std::move(value));  // the first occurrence wins
+    }
+  }
+  return EncodableValue(std::move(map));
+}
+
+}  // namespace flutter
