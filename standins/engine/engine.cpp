@@ -1,0 +1,159 @@
+// Engine creation from the bundle, plug-in registrars, font reload and the next-frame callback.
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "standins/engine/engine_state.h"
+#include "standins/engine/script.h"
+#include "standins/transcript.h"
+
+using kestro_standin::WriteTranscriptLine;
+
+namespace {
+
+bool IsAbsolute(const std::wstring& path) {
+  return (path.size() >= 2 && path[1] == L':') ||
+         (!path.empty() && (path[0] == L'\\' || path[0] == L'/'));
+}
+
+std::wstring ExecutableFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    if (length == 0) return std::wstring();
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+// Relative bundle paths name the folder beside the executable, not the working directory.
+std::wstring Resolve(const wchar_t* path) {
+  std::wstring text(path);
+  return IsAbsolute(text) ? text : ExecutableFolder() + text;
+}
+
+std::optional<DWORD> Attributes(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return attributes;
+}
+
+bool IsDirectory(const std::wstring& path) {
+  std::optional<DWORD> attributes = Attributes(path);
+  return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFile(const std::wstring& path) {
+  std::optional<DWORD> attributes = Attributes(path);
+  return attributes && !(*attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::optional<std::string> ReadFileText(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  DWORD read = 0;
+  BOOL ok;
+  while ((ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr)) && read > 0) {
+    text.append(buffer, read);
+  }
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+FlutterDesktopEngine::FlutterDesktopEngine(std::vector<std::string> lines)
+    : messenger(std::make_unique<FlutterDesktopMessenger>().release()),  // owned by its count
+      script_lines(std::move(lines)) {}
+
+FlutterDesktopEngine::~FlutterDesktopEngine() {
+  messenger->Shutdown();
+  messenger->Release();
+}
+
+bool FlutterDesktopEngine::RunNextFrameCallback() {
+  FlutterDesktopOnNextFrameCallback callback = std::exchange(next_frame_callback, nullptr);
+  void* user_data = std::exchange(next_frame_user_data, nullptr);
+  if (callback == nullptr) return false;
+  callback(user_data);
+  return true;
+}
+
+extern "C" {
+
+FlutterDesktopEngineRef FlutterDesktopEngineCreate(
+    const FlutterDesktopEngineProperties* properties) {
+  if (properties == nullptr || properties->assets_path == nullptr ||
+      properties->icu_data_path == nullptr || properties->aot_library_path == nullptr) {
+    return nullptr;
+  }
+  std::wstring aot_library = Resolve(properties->aot_library_path);
+  if (!IsDirectory(Resolve(properties->assets_path)) ||
+      !IsFile(Resolve(properties->icu_data_path)) || !IsFile(aot_library)) {
+    return nullptr;
+  }
+  std::optional<std::string> script = ReadFileText(aot_library);
+  if (!script) return nullptr;
+
+  auto engine = std::make_unique<FlutterDesktopEngine>(kestro_standin::SplitScript(*script));
+  if (properties->dart_entrypoint) engine->entrypoint = properties->dart_entrypoint;
+  std::string line = "args " + std::to_string(properties->dart_entrypoint_argc);
+  for (int32_t i = 0; i < properties->dart_entrypoint_argc; ++i) {
+    const char* argument =
+        properties->dart_entrypoint_argv ? properties->dart_entrypoint_argv[i] : nullptr;
+    engine->arguments.emplace_back(argument ? argument : "");
+    const std::string& bytes = engine->arguments.back();
+    line += " " +
+            kestro_standin::HexBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+  for (int i = 0; i < 4; ++i) engine->option_values[i] = properties->option_values[i];
+  WriteTranscriptLine(line);
+  return engine.release();
+}
+
+bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
+  if (engine == nullptr) return false;
+  std::unique_ptr<FlutterDesktopEngine> ended(engine);
+  ended.reset();
+  WriteTranscriptLine("destroyed");
+  return true;
+}
+
+FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(FlutterDesktopEngineRef engine) {
+  return engine ? engine->messenger : nullptr;
+}
+
+FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
+    FlutterDesktopEngineRef engine, const char* plugin_name) {
+  if (engine == nullptr || plugin_name == nullptr) return nullptr;
+  WriteTranscriptLine("registrar " + std::string(plugin_name));
+  std::unique_ptr<FlutterDesktopPluginRegistrar>& registrar = engine->registrars[plugin_name];
+  if (!registrar) {
+    registrar = std::make_unique<FlutterDesktopPluginRegistrar>(
+        FlutterDesktopPluginRegistrar{engine->messenger});
+  }
+  return registrar.get();
+}
+
+void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
+  if (engine) WriteTranscriptLine("fonts-reloaded");
+}
+
+void FlutterDesktopEngineSetNextFrameCallback(FlutterDesktopEngineRef engine,
+                                              FlutterDesktopOnNextFrameCallback callback,
+                                              void* user_data) {
+  if (engine == nullptr) return;
+  engine->next_frame_callback = callback;
+  engine->next_frame_user_data = user_data;
+}
+
+}  // extern "C"

@@ -1,0 +1,40 @@
+// The application script: the stand-in engine's "application" is a UTF-8 text file whose lines
+// are commands, played on the UI thread one line at a time once the first frame is shown.
+#ifndef KESTRO_STANDINS_ENGINE_SCRIPT_H_
+#define KESTRO_STANDINS_ENGINE_SCRIPT_H_
+
+#include <stdint.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestro_standin {
+
+// One script line, parsed. Blank lines and lines starting with '#' parse as kNothing; a token
+// starting with '#' ends the line, so commands may carry trailing comments.
+struct ScriptCommand {
+  enum class Kind {
+    kNothing,
+    kInvalid,     // unknown command or bad operands
+    kSend,        // send <channel> <hex>: deliver the bytes to the host's channel callback
+    kClose,       // close: post WM_CLOSE to the top-level window
+    kCrash,       // crash: access violation on the UI thread inside an engine callback
+    kWait,        // wait <milliseconds>: pause the script, the message loop keeps running
+    kPost,        // post <message> [wparam] [lparam]: post a message to the top-level window
+    kRefuseView,  // refuse-view: FlutterDesktopViewControllerCreate fails for this engine
+  };
+  Kind kind = Kind::kNothing;
+  std::string channel;
+  std::vector<uint8_t> bytes;
+  uint64_t numbers[3] = {0, 0, 0};  // wait: milliseconds; post: message, wparam, lparam
+};
+
+ScriptCommand ParseScriptLine(std::string_view line);
+
+// The script's lines without line ends; a leading UTF-8 byte-order mark is dropped.
+std::vector<std::string> SplitScript(std::string_view text);
+
+}  // namespace kestro_standin
+
+#endif  // KESTRO_STANDINS_ENGINE_SCRIPT_H_
