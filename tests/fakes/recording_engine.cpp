@@ -53,6 +53,7 @@ struct RecordingEngine::State {
   std::map<std::string, InstalledCallback> callbacks;
   std::vector<std::unique_ptr<FlutterDesktopMessageResponseHandle>> handles;
   std::vector<RecordedResponse> responses;
+  std::vector<SentMessage> accepted_sends;
   std::vector<SentMessage> plain_sends;
   std::vector<PendingReply> pending;
   std::vector<std::string> calls;
@@ -176,6 +177,11 @@ std::optional<InstalledCallback> RecordingEngine::CallbackFor(const std::string&
 std::map<std::string, InstalledCallback> RecordingEngine::callbacks() const {
   std::lock_guard<std::mutex> guard(state_->mutex);
   return state_->callbacks;
+}
+
+std::vector<SentMessage> RecordingEngine::accepted_sends() const {
+  std::lock_guard<std::mutex> guard(state_->mutex);
+  return state_->accepted_sends;
 }
 
 std::vector<SentMessage> RecordingEngine::plain_sends() const {
@@ -311,7 +317,9 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const cha
   state->Record("FlutterDesktopMessengerSend");
   std::lock_guard<std::mutex> guard(state->mutex);
   if (state->refuse_sends || state->destroyed) return false;
-  state->plain_sends.push_back(SentMessage{channel, Bytes(message, message + message_size)});
+  SentMessage sent{channel, Bytes(message, message + message_size)};
+  state->accepted_sends.push_back(sent);
+  state->plain_sends.push_back(std::move(sent));
   return true;
 }
 
@@ -322,8 +330,9 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, 
   state->Record("FlutterDesktopMessengerSendWithReply");
   std::lock_guard<std::mutex> guard(state->mutex);
   if (state->refuse_sends || state->destroyed) return false;
-  state->pending.push_back(State::PendingReply{
-      SentMessage{channel, Bytes(message, message + message_size)}, reply, user_data});
+  SentMessage sent{channel, Bytes(message, message + message_size)};
+  state->accepted_sends.push_back(sent);
+  state->pending.push_back(State::PendingReply{std::move(sent), reply, user_data});
   return true;
 }
 

@@ -73,6 +73,8 @@ class RecordingEngine {
   std::optional<InstalledCallback> CallbackFor(const std::string& channel) const;
   std::map<std::string, InstalledCallback> callbacks() const;
 
+  // Every message the engine accepted from the host, with or without a reply, in order.
+  std::vector<SentMessage> accepted_sends() const;
   // Messages sent with FlutterDesktopMessengerSend.
   std::vector<SentMessage> plain_sends() const;
   // Messages accepted by FlutterDesktopMessengerSendWithReply and not yet answered.

@@ -1,0 +1,124 @@
+// The contract tests' backend under Wine: the stand-in engine library, started on a minimal
+// bundle in a temporary folder and observed through its transcript file.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/messaging/messaging_backend.h"
+
+namespace kestro_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr wchar_t kTranscriptVariable[] = L"KESTRO_STANDIN_TRANSCRIPT";
+
+std::vector<uint8_t> ParseHex(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  if (hex == "-") return bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+class StandinBackend : public MessagingBackend {
+ public:
+  StandinBackend() {
+    static int created = 0;
+    folder_ =
+        fs::temp_directory_path() / ("kestro-messaging-" + std::to_string(GetCurrentProcessId()) +
+                                     "-" + std::to_string(++created));
+    fs::create_directories(folder_ / "data" / "flutter_assets");
+    std::ofstream(folder_ / "data" / "icudtl.dat").put('\0');
+    std::ofstream(folder_ / "data" / "app.so") << "# no commands\n";
+    transcript_ = folder_ / "transcript.txt";
+    SetEnvironmentVariableW(kTranscriptVariable, transcript_.c_str());
+
+    const fs::path assets = folder_ / "data" / "flutter_assets";
+    const fs::path icu = folder_ / "data" / "icudtl.dat";
+    const fs::path aot = folder_ / "data" / "app.so";
+    FlutterDesktopEngineProperties properties = {};
+    properties.assets_path = assets.c_str();
+    properties.icu_data_path = icu.c_str();
+    properties.aot_library_path = aot.c_str();
+    properties.dart_entrypoint = "";
+    engine_ = FlutterDesktopEngineCreate(&properties);
+    if (engine_ == nullptr) {
+      ADD_FAILURE() << "the stand-in engine did not start";
+    } else {
+      messenger_ = FlutterDesktopEngineGetMessenger(engine_);
+    }
+  }
+
+  ~StandinBackend() override {
+    DestroyEngine();
+    SetEnvironmentVariableW(kTranscriptVariable, nullptr);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  // Still the right handle after shutdown for whoever holds a reference on it.
+  FlutterDesktopMessengerRef messenger() override { return messenger_; }
+
+  std::vector<ApplicationMessage> Sent() override {
+    std::vector<ApplicationMessage> sent;
+    for (const auto& words : TranscriptLines()) {
+      if (words.size() == 3 && words[0] == "event") {
+        sent.push_back(ApplicationMessage{words[1], ParseHex(words[2])});
+      }
+    }
+    return sent;
+  }
+
+  // Without a view the stand-in answers a host message before its send returns.
+  void AnswerWithNothing() override {}
+
+  bool HasCallback(const std::string& channel) override {
+    bool installed = false;
+    for (const auto& words : TranscriptLines()) {
+      if (words.size() == 2 && words[1] == channel) {
+        if (words[0] == "callback") installed = true;
+        if (words[0] == "callback-removed") installed = false;
+      }
+    }
+    return installed;
+  }
+
+  void DestroyEngine() override {
+    if (engine_ != nullptr) FlutterDesktopEngineDestroy(engine_);
+    engine_ = nullptr;
+  }
+
+ private:
+  // Each line split into words, without its readable comment.
+  std::vector<std::vector<std::string>> TranscriptLines() const {
+    std::vector<std::vector<std::string>> lines;
+    std::ifstream file(transcript_);
+    std::string line;
+    while (std::getline(file, line)) {
+      std::istringstream words(line.substr(0, line.find(" # ")));
+      lines.emplace_back();
+      for (std::string word; words >> word;) lines.back().push_back(word);
+    }
+    return lines;
+  }
+
+  fs::path folder_;
+  fs::path transcript_;
+  FlutterDesktopEngineRef engine_ = nullptr;
+  FlutterDesktopMessengerRef messenger_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<MessagingBackend> MakeMessagingBackend() {
+  return std::make_unique<StandinBackend>();
+}
+
+}  // namespace kestro_test
