@@ -1,0 +1,62 @@
+#include "host/command_line.h"
+
+#include <shellapi.h>
+#include <windows.h>
+
+#include <io.h>
+#include <cstdio>
+#include <cwchar>
+#include <iostream>
+
+#include "engine_client/engine_library/flutter_desktop_api.h"
+
+void OpenDebugConsole() {
+  if (!::AllocConsole()) {
+    return;
+  }
+  FILE* unused = nullptr;
+  if (freopen_s(&unused, "CONOUT$", "w", stdout) != 0) {
+    _dup2(_fileno(stdout), 1);
+  }
+  if (freopen_s(&unused, "CONOUT$", "w", stderr) != 0) {
+    // Error output then follows standard output.
+    _dup2(_fileno(stdout), 2);
+  }
+  std::ios::sync_with_stdio(true);
+  FlutterDesktopResyncOutputStreams();
+}
+
+std::vector<std::string> CommandLineArgumentsUtf8() {
+  int count = 0;
+  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (argv == nullptr) {
+    return {};
+  }
+  std::vector<std::string> arguments;
+  // Index 0 is the program name, which the application does not receive.
+  for (int i = 1; i < count; ++i) {
+    arguments.push_back(Utf16ToUtf8(argv[i]));
+  }
+  ::LocalFree(argv);
+  return arguments;
+}
+
+std::string Utf16ToUtf8(const wchar_t* text) {
+  if (text == nullptr) {
+    return std::string();
+  }
+  const int size_with_nul =
+      ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
+  const int target_length = size_with_nul - 1;
+  if (target_length <= 0) {
+    return std::string();
+  }
+  std::string utf8(static_cast<size_t>(target_length), '\0');
+  const int converted = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text,
+                                              static_cast<int>(std::wcslen(text)), &utf8[0],
+                                              target_length, nullptr, nullptr);
+  if (converted == 0) {
+    return std::string();
+  }
+  return utf8;
+}
