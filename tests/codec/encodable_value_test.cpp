@@ -1,0 +1,112 @@
+#include "engine_client/codec/encodable_value.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <variant>
+
+#include "tests/codec/codec_test_util.h"
+
+namespace {
+
+using flutter::CustomValue;
+using flutter::EncodableValue;
+using flutter::EncodableValueList;
+using flutter::EncodableValueMap;
+using kestro_test::Same;
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const float kNaNf = std::numeric_limits<float>::quiet_NaN();
+
+TEST(EncodableValueTest, OrdersByIndexThenContent) {
+  struct Case {
+    EncodableValue smaller;
+    EncodableValue larger;
+  };
+  const Case cases[] = {
+      {EncodableValue(), false},
+      {false, true},
+      {true, std::numeric_limits<int32_t>::min()},
+      {int32_t{7}, int64_t{7}},
+      {1e300, "bytes"},
+      {"bytes", std::vector<uint8_t>{}},
+      {"printBle", "printBleWindows"},
+      {"printBleWindows", "printRawBle"},
+      {"INVALID_ARGS", "bytes"},
+      {"\x7f", "\x80"},  // bytes compare unsigned
+      {std::vector<uint8_t>{1, 2}, std::vector<uint8_t>{255}},
+      {std::vector<int32_t>{-1}, std::vector<int32_t>{0}},
+      {std::vector<int64_t>{-1}, std::vector<int64_t>{0}},
+      {std::vector<int32_t>{1}, std::vector<int32_t>{1, 0}},
+      {std::vector<double>{kNaN, 1.0}, std::vector<double>{kNaN, 2.0}},
+      {std::vector<double>{}, std::vector<double>{-1.0}},
+      {std::vector<float>{kNaNf, 1.0f}, std::vector<float>{kNaNf, 2.0f}},
+      {std::vector<double>{5.0}, std::vector<float>{}},  // float list sits after custom
+      {EncodableValueList{}, EncodableValueList{""}},
+      {EncodableValueList{""}, EncodableValueList{"bytes"}},
+      {EncodableValueMap{{1, "z"}}, EncodableValueMap{{2, "a"}}},  // keys decide first
+      {EncodableValueMap{{1, "a"}}, EncodableValueMap{{1, "b"}}},  // then values
+      {EncodableValueMap{{1, "a"}}, EncodableValueMap{{1, "a"}, {2, "a"}}},
+      {EncodableValueMap{}, CustomValue(0)},
+      {CustomValue(0), std::vector<float>{}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(c.smaller < c.larger) << "case " << (&c - cases);
+    EXPECT_FALSE(c.larger < c.smaller) << "case " << (&c - cases);
+  }
+  EXPECT_TRUE(Same(std::vector<double>{kNaN}, std::vector<double>{kNaN}));
+  EXPECT_TRUE(Same(EncodableValue(), EncodableValue()));
+}
+
+TEST(EncodableValueTest, MapKeysIterateInValueOrder) {
+  EncodableValueMap map;
+  for (const EncodableValue& key :
+       {EncodableValue("message"), EncodableValue(true), EncodableValue(5), EncodableValue(),
+        EncodableValue(0.5), EncodableValue("Expected map arguments"), EncodableValue(int64_t{-1}),
+        EncodableValue(-1)}) {
+    map.emplace(key, EncodableValue());
+  }
+  const EncodableValue expected[] = {EncodableValue(),         true,     -1, 5, int64_t{-1}, 0.5,
+                                     "Expected map arguments", "message"};
+  ASSERT_EQ(map.size(), std::size(expected));
+  size_t i = 0;
+  for (const auto& entry : map) {
+    EXPECT_TRUE(Same(entry.first, expected[i++])) << "position " << i - 1;
+  }
+  EncodableValueMap sevens{{int64_t{7}, "int64"}, {7, "int32"}};
+  ASSERT_EQ(sevens.size(), 2u);
+  EXPECT_EQ(sevens.begin()->first.index(), 2u);
+  EXPECT_EQ(std::get<std::string>(sevens.at(7)), "int32");
+}
+
+TEST(EncodableValueTest, CustomValuesAreKeyedByHolderAndCopiedDeeply) {
+  EncodableValue original(CustomValue(std::string("printer")));
+  EncodableValue twin(CustomValue(std::string("printer")));
+  EncodableValue copy = original;
+  EXPECT_FALSE(Same(original, twin));
+  EXPECT_FALSE(Same(original, copy));
+  EXPECT_TRUE(Same(original, original));
+  const CustomValue& held = std::get<CustomValue>(original);
+  const CustomValue& copied = std::get<CustomValue>(copy);
+  ASSERT_NE(copied.TryGet<std::string>(), nullptr);
+  EXPECT_EQ(*copied.TryGet<std::string>(), "printer");
+  EXPECT_NE(copied.TryGet<std::string>(), held.TryGet<std::string>());
+  EXPECT_EQ(held.TryGet<int>(), nullptr);
+
+  const std::string* inside = held.TryGet<std::string>();
+  EncodableValue moved = std::move(original);  // moving keeps the holder, so the same key
+  EXPECT_EQ(std::get<CustomValue>(moved).TryGet<std::string>(), inside);
+}
+
+TEST(EncodableValueTest, TextIsAStringAndStrictAccessChecksTheAlternative) {
+  const EncodableValue text("bytes");
+  EXPECT_EQ(text.index(), 5u);
+  EXPECT_TRUE(EncodableValue().IsNull());
+  EXPECT_FALSE(EncodableValue(false).IsNull());
+  EXPECT_THROW(std::get<int32_t>(text), std::bad_variant_access);
+  EXPECT_EQ(std::get_if<int32_t>(&text), nullptr);
+  EXPECT_EQ(*std::get_if<std::string>(&text), "bytes");
+}
+
+}  // namespace
