@@ -1,0 +1,119 @@
+// RFCOMM connections: opening one socket, and the connection table's Connect, Disconnect and
+// IsConnected.
+#include <cstring>
+
+#include "thermal_printer/bluetooth_address.h"
+#include "thermal_printer/bluetooth_manager.h"
+
+namespace kestro {
+namespace {
+
+// Both socket time-outs; the connect itself waits as long as the stack allows.
+constexpr int32_t kSocketTimeoutMs = 15000;
+
+const char* ConnectErrorExplanation(int32_t code) {
+  switch (code) {
+    case 10060:
+      return " (Connection timed out - printer may be off)";
+    case 10061:
+      return " (Connection refused - printer may not support SPP)";
+    case 10051:
+      return " (Network unreachable - Bluetooth not enabled)";
+    case 10065:
+      return " (Host unreachable - printer out of range)";
+    case 10049:
+      return " (Address not available - wrong MAC address)";
+    case 10050:
+      return " (Network down - Bluetooth adapter disabled)";
+    default:
+      return " (Unknown error)";
+  }
+}
+
+}  // namespace
+
+SocketHandle BluetoothManager::CreateRfcommSocket(uint64_t address) {
+  Log("BluetoothManager: CreateRfcommSocket for " + FormatBluetoothAddress(address));
+  const SocketHandle socket =
+      stack_->OpenSocket(kAddressFamilyBluetooth, kSocketTypeStream, kProtocolRfcomm);
+  if (socket == kInvalidSocket) {
+    const int32_t error = stack_->LastSocketError();
+    Log("BluetoothManager: socket() failed with error " + std::to_string(error));
+    return kInvalidSocket;
+  }
+  Log("BluetoothManager: Socket created successfully");
+
+  uint8_t timeout[sizeof(kSocketTimeoutMs)];
+  std::memcpy(timeout, &kSocketTimeoutMs, sizeof(timeout));
+  stack_->SetSocketOption(socket, kSocketLevel, kOptionReceiveTimeout, timeout, sizeof(timeout));
+  stack_->SetSocketOption(socket, kSocketLevel, kOptionSendTimeout, timeout, sizeof(timeout));
+
+  const RfcommSocketAddress socket_address = MakeRfcommSocketAddress(address);
+  Log("BluetoothManager: Attempting RFCOMM connect...");
+  if (stack_->ConnectSocket(socket, socket_address.data(),
+                            static_cast<int32_t>(socket_address.size())) != 0) {
+    const int32_t error = stack_->LastSocketError();
+    Log("BluetoothManager: connect() failed with error " + std::to_string(error) +
+        ConnectErrorExplanation(error));
+    stack_->CloseSocket(socket);
+    return kInvalidSocket;
+  }
+  Log("BluetoothManager: RFCOMM connection successful!");
+  return socket;
+}
+
+SocketHandle BluetoothManager::FindConnection(const std::string& address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto entry = connections_.find(address);
+  return entry == connections_.end() ? kInvalidSocket : entry->second;
+}
+
+void BluetoothManager::StoreConnection(const std::string& address, SocketHandle socket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connections_[address] = socket;
+}
+
+bool BluetoothManager::Connect(const std::string& mac_address, const std::string& printer_uuid) {
+  static_cast<void>(printer_uuid);
+  const std::string address = NormalizeMacAddress(mac_address);
+  Log("BluetoothManager: Connecting to " + address);
+  std::lock_guard<std::mutex> device_lock(GetDeviceLock(address));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto entry = connections_.find(address);
+    if (entry != connections_.end() && entry->second != kInvalidSocket) {
+      Log("BluetoothManager: Already connected to " + address);
+      return true;
+    }
+  }
+  const uint64_t numeric = ParseMacAddress(address);
+  if (numeric == 0) {
+    Log("BluetoothManager: Invalid MAC address: " + address);
+    return false;
+  }
+  const SocketHandle socket = CreateRfcommSocket(numeric);
+  if (socket == kInvalidSocket) {
+    Log("BluetoothManager: Failed to create RFCOMM socket");
+    return false;
+  }
+  StoreConnection(address, socket);
+  Log("BluetoothManager: Connected successfully to " + address);
+  return true;
+}
+
+void BluetoothManager::Disconnect(const std::string& mac_address) {
+  const std::string address = NormalizeMacAddress(mac_address);
+  Log("BluetoothManager: Disconnecting from " + address);
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto entry = connections_.find(address);
+  if (entry == connections_.end()) return;
+  if (entry->second != kInvalidSocket) stack_->CloseSocket(entry->second);
+  connections_.erase(entry);
+  Log("BluetoothManager: Disconnected from " + address);
+}
+
+bool BluetoothManager::IsConnected(const std::string& mac_address) {
+  return FindConnection(NormalizeMacAddress(mac_address)) != kInvalidSocket;
+}
+
+}  // namespace kestro

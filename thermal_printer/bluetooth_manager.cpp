@@ -1,0 +1,83 @@
+// Construction, Winsock start and stop, the log and event path, the address locks.
+#include "thermal_printer/bluetooth_manager.h"
+
+#include <utility>
+
+#include "thermal_printer/debug_output.h"
+
+namespace kestro {
+
+BluetoothManager::BluetoothManager(std::shared_ptr<flutter::MethodChannel> channel,
+                                   std::unique_ptr<BluetoothStack> stack)
+    : channel_(std::move(channel)), stack_(std::move(stack)) {}
+
+BluetoothManager::~BluetoothManager() { Dispose(); }
+
+void BluetoothManager::Initialize() {
+  Log("BluetoothManager: Initializing...");
+  if (!initialized_) {
+    const int32_t result = stack_->StartWinsock(kWinsockVersion22);
+    if (result != 0) {
+      Log("BluetoothManager: WSAStartup failed with error: " + std::to_string(result));
+      return;
+    }
+    initialized_ = true;
+    Log("BluetoothManager: WSAStartup successful");
+  }
+  Log("BluetoothManager: Initialized successfully");
+}
+
+void BluetoothManager::Dispose() {
+  Log("BluetoothManager: Disposing...");
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& entry : connections_) {
+      if (entry.second != kInvalidSocket) stack_->CloseSocket(entry.second);
+    }
+    connections_.clear();
+  }
+  // No other call may be running, so no address lock is held while the table goes.
+  device_locks_.clear();
+  if (initialized_) {
+    stack_->CleanupWinsock();
+    initialized_ = false;
+  }
+  Log("BluetoothManager: Disposed");
+}
+
+void BluetoothManager::Log(const std::string& text) {
+  WriteDebugOutput(text + "\n");
+  if (!channel_) return;
+  // Ticks are 100 ns; truncated to whole milliseconds.
+  const int64_t timestamp = stack_->SystemTimeTicks() / 10000;
+  flutter::EncodableValueMap event;
+  event[flutter::EncodableValue(std::string("message"))] = flutter::EncodableValue(text);
+  event[flutter::EncodableValue(std::string("timestamp"))] = flutter::EncodableValue(timestamp);
+  SendEvent("onLogMessage", flutter::EncodableValue(std::move(event)));
+}
+
+void BluetoothManager::SendEvent(const std::string& name,
+                                 const flutter::EncodableValue& arguments) {
+  if (!channel_) return;
+  channel_->InvokeMethod(name, std::make_unique<flutter::EncodableValue>(arguments));
+}
+
+std::mutex& BluetoothManager::GetDeviceLock(const std::string& address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_ptr<std::mutex>& device_lock = device_locks_[address];
+  if (!device_lock) device_lock = std::make_unique<std::mutex>();
+  return *device_lock;
+}
+
+bool IsBluetoothRadioPresent(BluetoothStack& stack) {
+  RadioSearchParams params;
+  params.size = 4;
+  StackHandle radio = 0;
+  const StackHandle find = stack.FindFirstRadio(params, &radio);
+  if (find == 0) return false;
+  stack.FindRadioClose(find);
+  if (radio != 0) stack.CloseHandle(radio);
+  return true;
+}
+
+}  // namespace kestro
