@@ -1,0 +1,80 @@
+// A BluetoothManager on the simulated stack, with its log lines and events captured.
+#ifndef KESTRO_TESTS_THERMAL_PRINTER_MANAGER_FIXTURE_H_
+#define KESTRO_TESTS_THERMAL_PRINTER_MANAGER_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/thermal_printer/debug_capture.h"
+#include "tests/thermal_printer/event_recorder.h"
+#include "tests/thermal_printer/simulated_bluetooth_stack.h"
+#include "thermal_printer/bluetooth_manager.h"
+
+namespace kestro_test {
+
+constexpr uint64_t kPrinter = 0xAABBCCDDEEFFull;
+constexpr char kPrinterText[] = "AA:BB:CC:DD:EE:FF";
+constexpr uint64_t kOtherPrinter = 0x001122334455ull;
+constexpr char kOtherPrinterText[] = "00:11:22:33:44:55";
+
+// The log lines of a successful CreateRfcommSocket for the canonical address text.
+inline std::vector<std::string> SocketLines(const std::string& address) {
+  return {"BluetoothManager: CreateRfcommSocket for " + address,
+          "BluetoothManager: Socket created successfully",
+          "BluetoothManager: Attempting RFCOMM connect...",
+          "BluetoothManager: RFCOMM connection successful!"};
+}
+
+// The stack calls of a successful CreateRfcommSocket that gets socket id.
+inline std::vector<std::string> SocketCalls(int id, const std::string& address) {
+  const std::string s = std::to_string(id);
+  return {"socket(32, 1, 3) = " + s, "setsockopt(" + s + ", 0xFFFF, 0x1006, 98 3A 00 00) = 0",
+          "setsockopt(" + s + ", 0xFFFF, 0x1005, 98 3A 00 00) = 0",
+          "connect(" + s + ", " + address + " SPP, 30) = 0"};
+}
+
+inline std::vector<std::string> Join(std::vector<std::vector<std::string>> parts) {
+  std::vector<std::string> joined;
+  for (auto& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+class ManagerTest : public ::testing::Test {
+ protected:
+  // The manager owns a forwarding wrapper, so the stack outlives it and its destruction can
+  // be observed.
+  ManagerTest()
+      : manager_(std::make_unique<kestro::BluetoothManager>(
+            events_.Channel(), std::make_unique<kestro::BluetoothStackWrapper>(&stack_))) {}
+
+  // Starts Winsock and forgets what that logged and called.
+  void InitializeQuietly() {
+    manager_->Initialize();
+    Forget();
+  }
+  void Forget() {
+    log_.TakeLines();
+    stack_.TakeCalls();
+  }
+  // Destruction closes whatever a test left open; the stack must not have seen misuse.
+  void TearDown() override {
+    manager_.reset();
+    EXPECT_EQ(stack_.faults(), std::vector<std::string>());
+    EXPECT_EQ(stack_.open_sockets(), 0);
+    EXPECT_EQ(stack_.open_handles(), 0);
+    EXPECT_EQ(stack_.winsock_starts(), 0);
+  }
+
+  // Declared before the manager: its destructor still logs and sends events into them.
+  DebugCapture log_;
+  EventRecorder events_;
+  SimulatedBluetoothStack stack_;
+  std::unique_ptr<kestro::BluetoothManager> manager_;
+};
+
+}  // namespace kestro_test
+
+#endif  // KESTRO_TESTS_THERMAL_PRINTER_MANAGER_FIXTURE_H_

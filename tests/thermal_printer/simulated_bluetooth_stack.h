@@ -1,0 +1,144 @@
+// An in-memory Bluetooth stack that plays printers and a radio for tests, fuzz targets and
+// benchmarks. It answers like Winsock and the Windows Bluetooth API, records every call (with
+// the bytes of options and socket addresses) and every byte each printer received, and flags
+// misuse a real stack would punish (double closes, sends on closed sockets, leaked handles).
+#ifndef KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
+#define KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "thermal_printer/bluetooth_stack.h"
+
+namespace kestro_test {
+
+// Winsock codes the simulation produces on its own.
+constexpr int32_t kWsaNotSocket = 10038;        // WSAENOTSOCK
+constexpr int32_t kWsaInvalidArgument = 10022;  // WSAEINVAL
+constexpr int32_t kWsaTimedOut = 10060;         // WSAETIMEDOUT
+constexpr int32_t kWsaConnectionReset = 10054;  // WSAECONNRESET
+constexpr int32_t kWsaNotInitialised = 10093;   // WSANOTINITIALISED
+
+// How one printer behaves; change it at any time with SetPrinter.
+struct PrinterBehaviour {
+  int32_t connect_error = 0;     // connect() fails with this code when non-zero
+  int32_t max_part = INT32_MAX;  // most bytes one send() takes
+  int32_t send_error = 0;        // every send() fails with this code when non-zero
+  bool keep_bytes = true;        // false: count bytes without reading them
+};
+
+// A device the radio remembers.
+struct SimulatedDevice {
+  uint64_t address = 0;
+  std::u16string name;
+  uint32_t class_of_device = 0;
+  bool connected = false;
+  bool remembered = false;
+  bool authenticated = false;
+};
+
+class SimulatedBluetoothStack : public kestro::BluetoothStack {
+ public:
+  SimulatedBluetoothStack();
+  ~SimulatedBluetoothStack() override;
+
+  // ---- Configuration ----
+  // A printer at address; connects to addresses without one time out (10060).
+  void SetPrinter(uint64_t address, PrinterBehaviour behaviour = PrinterBehaviour());
+  // The printer was switched off and on: every socket open to it fails its next send with
+  // error, while new connections work.
+  void DropLinks(uint64_t address, int32_t error = kWsaConnectionReset);
+  void SetStartupError(int32_t code);  // WSAStartup returns it (0: success)
+  void SetSocketError(int32_t code);   // socket() fails with it (0: normal)
+  void SetRadioPresent(bool present);
+  void AddDevice(const SimulatedDevice& device);
+  void SetClock(int64_t ticks);
+  // Run on the calling thread, outside the stack's lock, when connect() or send() starts for a
+  // printer; tests block here to hold an operation open.
+  void SetConnectHook(std::function<void(uint64_t address)> hook);
+  void SetSendHook(std::function<void(uint64_t address)> hook);
+
+  // ---- Inspection ----
+  // Every call in order, e.g. "socket(32, 1, 3) = 1001"; see the .cpp for each form.
+  std::vector<std::string> calls() const;
+  std::vector<std::string> TakeCalls();  // calls() then forget them
+  // Misuse a real stack would not forgive, one line each.
+  std::vector<std::string> faults() const;
+  std::vector<uint8_t> Received(uint64_t address) const;
+  uint64_t ReceivedCount(uint64_t address) const;
+  int SuccessfulConnects(uint64_t address) const;
+  int open_sockets() const;
+  int open_handles() const;
+  int winsock_starts() const;  // WSAStartup successes not yet cleaned up
+
+  // ---- kestro::BluetoothStack ----
+  int32_t StartWinsock(uint16_t version) override;
+  int32_t CleanupWinsock() override;
+  kestro::SocketHandle OpenSocket(int32_t family, int32_t type, int32_t protocol) override;
+  int32_t SetSocketOption(kestro::SocketHandle socket, int32_t level, int32_t name,
+                          const uint8_t* value, int32_t length) override;
+  int32_t ConnectSocket(kestro::SocketHandle socket, const uint8_t* address,
+                        int32_t length) override;
+  int32_t Send(kestro::SocketHandle socket, const uint8_t* data, int32_t length,
+               int32_t flags) override;
+  int32_t CloseSocket(kestro::SocketHandle socket) override;
+  int32_t LastSocketError() override;
+  kestro::StackHandle FindFirstRadio(const kestro::RadioSearchParams& params,
+                                     kestro::StackHandle* radio) override;
+  bool FindRadioClose(kestro::StackHandle find) override;
+  kestro::StackHandle FindFirstDevice(const kestro::DeviceSearchParams& params,
+                                      kestro::DeviceInfo* info) override;
+  bool FindNextDevice(kestro::StackHandle find, kestro::DeviceInfo* info) override;
+  bool FindDeviceClose(kestro::StackHandle find) override;
+  bool CloseHandle(kestro::StackHandle handle) override;
+  int64_t SystemTimeTicks() override;
+
+ private:
+  struct Printer {
+    PrinterBehaviour behaviour;
+    std::vector<uint8_t> received;
+    uint64_t received_count = 0;
+    int connects = 0;
+  };
+  struct Socket {
+    uint64_t peer = 0;  // 0 until connected
+    int32_t broken_error = 0;
+  };
+  enum class HandleKind { kRadioFind, kRadio, kDeviceFind };
+  struct Handle {
+    HandleKind kind;
+    std::vector<SimulatedDevice> pending;  // device searches: devices still to return
+  };
+
+  void Record(const std::string& call);  // mutex_ held
+  void Fault(const std::string& fault);  // mutex_ held
+  kestro::StackHandle NewHandle(HandleKind kind);
+  bool CloseHandleOfKind(kestro::StackHandle handle, HandleKind kind, const char* call);
+  int32_t Fail(int32_t code);  // sets the thread's last error, returns kSocketError
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> calls_;
+  std::vector<std::string> faults_;
+  std::map<uint64_t, Printer> printers_;
+  std::map<kestro::SocketHandle, Socket> sockets_;
+  std::map<kestro::StackHandle, Handle> handles_;
+  std::vector<SimulatedDevice> devices_;
+  kestro::SocketHandle next_socket_ = 1001;
+  kestro::StackHandle next_handle_ = 501;
+  int32_t startup_error_ = 0;
+  int32_t socket_error_ = 0;
+  int winsock_starts_ = 0;
+  bool radio_present_ = true;
+  int64_t clock_ = 0;
+  std::function<void(uint64_t)> connect_hook_;
+  std::function<void(uint64_t)> send_hook_;
+};
+
+}  // namespace kestro_test
+
+#endif  // KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
