@@ -1,0 +1,432 @@
+// The plug-in driven through its channel callback with encoded calls, against the recording
+// engine, with the simulated stack behind the manager.
+#include "thermal_printer/thermal_printer_plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine_client/codec/standard_method_codec.h"
+#include "tests/fakes/recording_engine.h"
+#include "tests/thermal_printer/debug_capture.h"
+#include "tests/thermal_printer/event_recorder.h"
+#include "tests/thermal_printer/simulated_bluetooth_stack.h"
+
+namespace kestro_test {
+namespace {
+
+using flutter::EncodableValue;
+using flutter::EncodableValueList;
+using flutter::EncodableValueMap;
+using Lines = std::vector<std::string>;
+
+constexpr char kChannel[] = "com.kestro.pos/thermal_printer";
+constexpr uint64_t kPrinter = 0xAABBCCDDEEFFull;
+constexpr char kPrinterText[] = "AA:BB:CC:DD:EE:FF";
+
+std::string Hex(const Bytes& bytes) {
+  std::string text;
+  char digits[4];
+  for (const uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof(digits), text.empty() ? "%02X" : " %02X", byte);
+    text += digits;
+  }
+  return text;
+}
+
+// The hex of the text's bytes, for building expected envelopes.
+std::string HexText(const std::string& text) { return Hex(Bytes(text.begin(), text.end())); }
+
+Bytes EncodeCall(const std::string& method, std::unique_ptr<EncodableValue> arguments = nullptr) {
+  flutter::MethodCall<EncodableValue> call(method, std::move(arguments));
+  return *flutter::StandardMethodCodec::ForSerializer().EncodeCall(call);
+}
+
+std::unique_ptr<EncodableValue> Map(
+    std::initializer_list<std::pair<const char*, EncodableValue>> entries) {
+  EncodableValueMap map;
+  for (const auto& entry : entries) map[EncodableValue(entry.first)] = entry.second;
+  return std::make_unique<EncodableValue>(std::move(map));
+}
+
+// "success <value>" or "error <code> <message> <details>" for one reply envelope.
+class DescribingResult : public flutter::MethodResult<EncodableValue> {
+ public:
+  explicit DescribingResult(std::string* out) : out_(out) {}
+  void Success(const EncodableValue* result) override {
+    *out_ = "success " + (result ? Describe(*result) : "null");
+  }
+  void Error(const std::string& code, const std::string& message,
+             const EncodableValue* details) override {
+    *out_ = "error " + code + " " + message + " " + (details ? Describe(*details) : "null");
+  }
+  void NotImplemented() override { *out_ = "not implemented"; }
+
+ private:
+  std::string* out_;
+};
+
+std::string DescribeReply(const Bytes& reply) {
+  std::string text = "<undecodable>";
+  DescribingResult result(&text);
+  flutter::StandardMethodCodec::ForSerializer().DecodeReplyInto(reply.data(), reply.size(),
+                                                                &result);
+  return text;
+}
+
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kestro::SetBluetoothStackFactoryForTesting([this] {
+      ++stacks_made_;
+      return std::make_unique<kestro::BluetoothStackWrapper>(&stack_);
+    });
+    ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
+    log_.TakeLines();
+  }
+  void TearDown() override {
+    kestro::ResetThermalPrinterPluginForTesting();
+    kestro::SetBluetoothStackFactoryForTesting(nullptr);
+    EXPECT_EQ(engine_.faults(), Lines{});
+    EXPECT_EQ(stack_.faults(), Lines{});
+  }
+
+  // Delivers one message and returns its only reply.
+  Bytes Send(const Bytes& message) {
+    const Delivery delivery = engine_.Deliver(kChannel, message);
+    EXPECT_TRUE(delivery.delivered);
+    if (delivery.responses.size() != 1) {
+      ADD_FAILURE() << delivery.responses.size() << " replies";
+      return Bytes();
+    }
+    return delivery.responses.front();
+  }
+  std::string Call(const std::string& method, std::unique_ptr<EncodableValue> arguments = nullptr) {
+    return DescribeReply(Send(EncodeCall(method, std::move(arguments))));
+  }
+  // Events the manager sent to the application, decoded.
+  Lines Events(bool with_logs = false) {
+    Lines events;
+    for (const SentMessage& sent : engine_.plain_sends()) {
+      std::string event = DescribeCall(sent.bytes);
+      if (sent.channel != kChannel) event += " <on " + sent.channel + ">";
+      if (with_logs || event.rfind("onLogMessage ", 0) != 0) events.push_back(event);
+    }
+    return events;
+  }
+
+  SimulatedBluetoothStack stack_;
+  DebugCapture log_;
+  RecordingEngine engine_;
+  int stacks_made_ = 0;
+};
+
+TEST_F(PluginTest, RegistrationInstallsThePlainCallbackAndHoldsTheMessenger) {
+  EXPECT_EQ(engine_.calls(),
+            (Lines{"FlutterDesktopPluginRegistrarGetMessenger",
+                   "FlutterDesktopMessengerSetCallback", "FlutterDesktopMessengerAddRef"}));
+  const auto callback = engine_.CallbackFor(kChannel);
+  ASSERT_TRUE(callback.has_value());
+  EXPECT_EQ(callback->callback, &kestro::HandleChannelMessage);
+  EXPECT_EQ(callback->user_data, nullptr);
+  EXPECT_EQ(engine_.callbacks().size(), 1u);
+  EXPECT_EQ(engine_.reference_count(), 2);
+
+  kestro::ResetThermalPrinterPluginForTesting();
+  EXPECT_EQ(engine_.reference_count(), 1);
+  ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
+  EXPECT_EQ(log_.Lines(), Lines{"ThermalPrinterPlugin: Registered"});
+}
+
+TEST_F(PluginTest, ReplyBytesOfTheDocumentedExamples) {
+  const std::string invalid_args =
+      "01 07 0C " + HexText("INVALID_ARGS") + " 07 16 " + HexText("Expected map arguments") + " 00";
+  const std::vector<std::pair<Bytes, std::string>> cases = {
+      // "noSuchMethod" with null arguments, written out by hand.
+      {{0x07, 0x0C, 'n', 'o', 'S', 'u', 'c', 'h', 'M', 'e', 't', 'h', 'o', 'd', 0x00}, "00 00"},
+      {EncodeCall("checkBleEnabled"), "00 02"},
+      {EncodeCall("getPairedDevices"), "00 0C 00"},
+      {EncodeCall("startBleDiscovery"), "00 0D 01 07 07 " + HexText("success") + " 01"},
+      {EncodeCall("connectBle"), invalid_args},
+      {{0x07, 0x05, 's', 'e', 't', 'u', 'p', 0x00}, "00 01"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Hex(c.first));
+    EXPECT_EQ(Hex(Send(c.first)), c.second);
+  }
+}
+
+TEST_F(PluginTest, EveryNameAnswersNeutrallyWithoutAManager) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{"destroy", "destroyWindows"}, "success true"},
+      {{"checkBleEnabled", "checkBleEnabledWindows"}, "success false"},
+      {{"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}, "success []"},
+      {{"connectBle", "connectBleWindows"}, "success false"},
+      {{"disconnectBle", "disconnectBleWindows"}, "success true"},
+      {{"isBleConnected", "isBleConnectedWindows"}, "success false"},
+      {{"printBle", "printBleWindows", "printRawBle"}, "success false"},
+      {{"startBleDiscovery", "startBleDiscoveryWindows"}, "success {success: true}"},
+      {{"stopBleDiscovery", "stopBleDiscoveryWindows"}, "success true"},
+      {{"SETUP", "Setup", "printble", "setupwindows", ""}, "success null"},
+  };
+  for (const auto& row : rows) {
+    for (const std::string& name : row.first) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(Call(name, Map({{"macAddress", EncodableValue(kPrinterText)},
+                                {"bytes", EncodableValue(std::vector<uint8_t>{1})}})),
+                row.second);
+      EXPECT_EQ(log_.TakeLines(), Lines{"ThermalPrinterPlugin: " + name});
+    }
+  }
+  EXPECT_EQ(stacks_made_, 0);
+  EXPECT_EQ(stack_.calls(), Lines{});
+}
+
+TEST_F(PluginTest, SetupCreatesOneManagerAndInitializesItEveryTime) {
+  EXPECT_EQ(Call("destroy"), "success true");
+  EXPECT_EQ(Call("setup"), "success true");
+  EXPECT_EQ(Call("setupWindows"), "success true");
+  EXPECT_EQ(Call("destroyWindows"), "success true");
+  EXPECT_EQ(Call("setup"), "success true");
+  EXPECT_EQ(stacks_made_, 1);
+  EXPECT_EQ(stack_.calls(),
+            (Lines{"WSAStartup(0x0202) = 0", "WSACleanup() = 0", "WSAStartup(0x0202) = 0"}));
+  EXPECT_EQ(
+      log_.Lines(),
+      (Lines{"ThermalPrinterPlugin: destroy", "ThermalPrinterPlugin: setup",
+             "BluetoothManager: Initializing...", "BluetoothManager: WSAStartup successful",
+             "BluetoothManager: Initialized successfully", "ThermalPrinterPlugin: setupWindows",
+             "BluetoothManager: Initializing...", "BluetoothManager: Initialized successfully",
+             "ThermalPrinterPlugin: destroyWindows", "BluetoothManager: Disposing...",
+             "BluetoothManager: Disposed", "ThermalPrinterPlugin: setup",
+             "BluetoothManager: Initializing...", "BluetoothManager: WSAStartup successful",
+             "BluetoothManager: Initialized successfully"}));
+  // A failed start-up is still answered with true.
+  stack_.SetStartupError(10091);
+  Call("destroy");
+  EXPECT_EQ(Call("setup"), "success true");
+}
+
+TEST_F(PluginTest, ArgumentFaultsAndKeysOfTheWrongKind) {
+  stack_.SetPrinter(kPrinter);
+  Call("setup");
+  const std::string expected_map = "error INVALID_ARGS Expected map arguments null";
+  const std::string address_required = "error INVALID_ARGS macAddress is required null";
+  const std::string bytes_required = "error INVALID_ARGS bytes is required null";
+  auto list = [] {
+    return std::make_unique<EncodableValue>(EncodableValueList{EncodableValue(kPrinterText)});
+  };
+  auto bytes = [] { return EncodableValue(std::vector<uint8_t>{0x1B, 0x40}); };
+  struct Case {
+    std::string method;
+    std::unique_ptr<EncodableValue> arguments;
+    std::string reply;
+  };
+  Case cases[] = {
+      {"connectBle", nullptr, expected_map},
+      {"connectBleWindows", list(), expected_map},
+      {"connectBle", Map({}), address_required},
+      {"connectBle", Map({{"macAddress", EncodableValue("")}}), address_required},
+      {"connectBle", Map({{"macAddress", EncodableValue(42)}}), address_required},
+      {"isBleConnected", nullptr, expected_map},
+      {"isBleConnectedWindows", list(), expected_map},
+      {"isBleConnected", Map({}), "success false"},
+      {"isBleConnected", Map({{"macAddress", EncodableValue(true)}}), "success false"},
+      {"disconnectBle", list(), "success true"},
+      {"disconnectBle", nullptr, "success true"},
+      {"disconnectBle", Map({{"macAddress", EncodableValue(int64_t{7})}}), "success true"},
+      {"printBle", nullptr, expected_map},
+      {"printRawBle", list(), expected_map},
+      {"printBle",
+       Map({{"macAddress", EncodableValue("")}, {"bytes", EncodableValue(EncodableValueList{})}}),
+       address_required},
+      {"printBle", Map({{"macAddress", EncodableValue(1.5)}, {"bytes", bytes()}}),
+       address_required},
+      {"printBle", Map({{"macAddress", EncodableValue(kPrinterText)}}), bytes_required},
+      {"printBle",
+       Map({{"macAddress", EncodableValue(kPrinterText)},
+            {"bytes", EncodableValue(EncodableValueList{})}}),
+       bytes_required},
+      {"printBleWindows",
+       Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", EncodableValue("ESC @")}}),
+       bytes_required},
+      {"printBle",
+       Map({{"macAddress", EncodableValue(kPrinterText)},
+            {"bytes", EncodableValue(std::vector<int32_t>{27, 64})}}),
+       bytes_required},
+      {"printBle",
+       Map({{"macAddress", EncodableValue(kPrinterText)},
+            {"bytes", EncodableValue(EncodableValueList{EncodableValue("a")})}}),
+       bytes_required},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.method + " " + (c.arguments ? Describe(*c.arguments) : "null"));
+    EXPECT_EQ(Call(c.method, std::move(c.arguments)), c.reply);
+  }
+  // None of these reached a socket.
+  EXPECT_EQ(stack_.calls(), Lines{"WSAStartup(0x0202) = 0"});
+}
+
+TEST_F(PluginTest, StatusOfAMissingAddressAsksTheManagerAboutTheEmptyText) {
+  Call("setup");
+  stack_.SetPrinter(kPrinter);
+  EXPECT_EQ(Call("isBleConnected", Map({{"printerUuid", EncodableValue("p")}})), "success false");
+  EXPECT_EQ(Call("connectBle", Map({{"macAddress", EncodableValue("aa-bb-cc-dd-ee-ff")},
+                                    {"printerUuid", EncodableValue(7)}})),
+            "success true");
+  EXPECT_EQ(Call("isBleConnectedWindows", Map({{"macAddress", EncodableValue("AABBCCDDEEFF")}})),
+            "success true");
+  EXPECT_EQ(Call("disconnectBleWindows", Map({{"macAddress", EncodableValue(kPrinterText)}})),
+            "success true");
+  EXPECT_EQ(Call("isBleConnected", Map({{"macAddress", EncodableValue(kPrinterText)}})),
+            "success false");
+}
+
+TEST_F(PluginTest, ByteListElementsGiveTheirLowEightBits) {
+  stack_.SetPrinter(kPrinter);
+  Call("setup");
+  EncodableValueList elements = {EncodableValue(65),          EncodableValue(256),
+                                 EncodableValue(-1),          EncodableValue("x"),
+                                 EncodableValue(int64_t{67}), EncodableValue(66)};
+  EXPECT_EQ(Call("printBle", Map({{"macAddress", EncodableValue(kPrinterText)},
+                                  {"bytes", EncodableValue(elements)},
+                                  {"jobUuid", EncodableValue(EncodableValueMap{})}})),
+            "success true");
+  EXPECT_EQ(Hex(stack_.Received(kPrinter)), "41 00 FF 42");
+  // A job identifier of the wrong kind reads as empty.
+  EXPECT_EQ(Events(), Lines{"onPrintSuccessWindows {jobUuid: , printerUuid: }"});
+}
+
+TEST_F(PluginTest, UndecodableMessagesGetTheDecodeError) {
+  const std::string decode_error = "01 07 0C " + HexText("DECODE_ERROR") + " 07 1C " +
+                                   HexText("Failed to decode method call") + " 00";
+  for (const Bytes& message : {Bytes{}, Bytes{0x03, 0x2A, 0x00, 0x00, 0x00, 0x00}}) {
+    SCOPED_TRACE(Hex(message));
+    EXPECT_EQ(Hex(Send(message)), decode_error);
+  }
+  EXPECT_EQ(log_.Lines(), Lines{});
+}
+
+TEST_F(PluginTest, TruncatedCallsAreStillAnsweredOnce) {
+  // The name is read up to the end of the message; missing arguments read as null.
+  Bytes truncated_status = {0x07, 0x0E};
+  const std::string name = "isBleConnected";
+  truncated_status.insert(truncated_status.end(), name.begin(), name.end());
+  EXPECT_EQ(DescribeReply(Send(truncated_status)),
+            "error INVALID_ARGS Expected map arguments null");
+  EXPECT_EQ(DescribeReply(Send(Bytes{0x07})), "success null");
+  EXPECT_EQ(log_.Lines(),
+            (Lines{"ThermalPrinterPlugin: isBleConnected", "ThermalPrinterPlugin: "}));
+}
+
+TEST_F(PluginTest, NoReplyWithoutAResponseHandleButTheOperationRuns) {
+  const Delivery delivery = engine_.Deliver(kChannel, EncodeCall("setup"), false);
+  EXPECT_TRUE(delivery.delivered);
+  EXPECT_TRUE(delivery.responses.empty());
+  EXPECT_EQ(stack_.calls(), Lines{"WSAStartup(0x0202) = 0"});
+}
+
+TEST_F(PluginTest, RepliesAreDroppedOnceTheMessengerIsForgotten) {
+  kestro::ResetThermalPrinterPluginForTesting();
+  const Delivery delivery = engine_.Deliver(kChannel, EncodeCall("stopBleDiscovery"));
+  EXPECT_TRUE(delivery.delivered);
+  EXPECT_TRUE(delivery.responses.empty());
+}
+
+// Every job that returned true reached the printer byte for byte; every job that returned false
+// told the application why.
+TEST_F(PluginTest, PrintOutcomesReachPrinterAndApplication) {
+  constexpr uint64_t kOffPrinter = 0x001122334455ull;
+  PrinterBehaviour in_parts;
+  in_parts.max_part = 5;
+  stack_.SetPrinter(kPrinter, in_parts);
+  PrinterBehaviour off;
+  off.connect_error = 10060;
+  stack_.SetPrinter(kOffPrinter, off);
+  Call("setupWindows");
+
+  struct Job {
+    std::string address;
+    Bytes bytes;
+    bool drop_link_first;
+    std::string reply;
+    std::string failure;  // empty when the job succeeds
+  };
+  const std::vector<Job> jobs = {
+      {kPrinterText, {0x1B, 0x40, 'H', 'i', '\n', 0x1D, 'V', 0x00}, false, "success true", ""},
+      {"00:11:22:33:44:55", {1, 2}, false, "success false", "Connection failed"},
+      {"AA:BB:CC:DD:EE", {3}, false, "success false", "Invalid MAC address"},
+      {"aabbccddeeff", {'O', 'K', '\n'}, false, "success true", ""},
+      {kPrinterText, {9, 9, 9}, true, "success false", "Send failed: 10054"},
+      {"AA-BB-CC-DD-EE-FF", {'A', 'g', 'a', 'i', 'n', '\n'}, false, "success true", ""},
+  };
+  Bytes printed;
+  Lines expected_events;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const Job& job = jobs[i];
+    const std::string id = "job-" + std::to_string(i);
+    if (job.drop_link_first) stack_.DropLinks(kPrinter);
+    EXPECT_EQ(Call("printRawBle", Map({{"macAddress", EncodableValue(job.address)},
+                                       {"printerUuid", EncodableValue("printer-7")},
+                                       {"jobUuid", EncodableValue(id)},
+                                       {"bytes", EncodableValue(job.bytes)}})),
+              job.reply)
+        << id;
+    if (job.failure.empty()) {
+      printed.insert(printed.end(), job.bytes.begin(), job.bytes.end());
+      expected_events.push_back("onPrintSuccessWindows {jobUuid: " + id +
+                                ", printerUuid: printer-7}");
+    } else {
+      expected_events.push_back("onPrintFailedWindows {error: " + job.failure + ", jobUuid: " + id +
+                                "}");
+    }
+  }
+  EXPECT_EQ(Hex(stack_.Received(kPrinter)), Hex(printed));
+  EXPECT_EQ(Events(), expected_events);
+  EXPECT_TRUE(engine_.pending_replies().empty());  // events never ask for a reply
+}
+
+TEST_F(PluginTest, LogLinesReachTheApplicationAsEvents) {
+  stack_.SetClock(15000000);
+  Call("setup");
+  EXPECT_EQ(Events(true),
+            (Lines{"onLogMessage {message: BluetoothManager: Initializing..., timestamp: 1500L}",
+                   "onLogMessage {message: BluetoothManager: WSAStartup successful, timestamp: "
+                   "1500L}",
+                   "onLogMessage {message: BluetoothManager: Initialized successfully, timestamp: "
+                   "1500L}"}));
+  // Each event is sent under the messenger lock after checking the engine is still there.
+  Lines calls = engine_.calls();
+  calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), "FlutterDesktopMessengerLock"));
+  ASSERT_GE(calls.size(), 4u);
+  EXPECT_EQ(Lines(calls.begin(), calls.begin() + 4),
+            (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
+                   "FlutterDesktopMessengerSend", "FlutterDesktopMessengerUnlock"}));
+}
+
+TEST_F(PluginTest, EventsAfterTheEngineIsGoneAreDroppedSilently) {
+  Call("setup");
+  const size_t sends_before = engine_.plain_sends().size();
+  engine_.DestroyEngine();
+  const size_t calls_before = engine_.calls().size();
+  EXPECT_EQ(engine_.reference_count(), 1);  // only the plug-in's reference keeps it alive
+
+  // Process exit: the manager is destroyed and logs as it goes.
+  kestro::ResetThermalPrinterPluginForTesting();
+  EXPECT_EQ(log_.Lines().back(), "BluetoothManager: Disposed");
+  EXPECT_EQ(engine_.plain_sends().size(), sends_before);
+  const Lines calls = engine_.calls();
+  EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(calls_before), calls.end()),
+            (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
+                   "FlutterDesktopMessengerUnlock", "FlutterDesktopMessengerLock",
+                   "FlutterDesktopMessengerIsAvailable", "FlutterDesktopMessengerUnlock",
+                   "FlutterDesktopMessengerRelease"}));
+  EXPECT_EQ(engine_.reference_count(), 0);
+  EXPECT_EQ(engine_.locks_held(), 0);
+}
+
+}  // namespace
+}  // namespace kestro_test
