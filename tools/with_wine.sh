@@ -25,5 +25,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
 fi
-wineserver -p &
+wineserver -p </dev/null >/dev/null 2>&1 &
+# Wine's service processes start with the first program and inherit its output; start them here
+# so they cannot hold a test runner's output pipe open until the server ends.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 "$@"
