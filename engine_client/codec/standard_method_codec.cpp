@@ -13,6 +13,12 @@ namespace {
 constexpr uint8_t kSuccessEnvelope = 0;
 constexpr uint8_t kErrorEnvelope = 1;
 
+// A reference, never a copy: "p ? *p : EncodableValue()" would deep-copy the whole tree.
+const EncodableValue& OrNull(const EncodableValue* value) {
+  static const EncodableValue kNull;
+  return value ? *value : kNull;
+}
+
 struct CodecRegistry {
   std::mutex mutex;
   std::map<const StandardCodecSerializer*, std::unique_ptr<StandardMethodCodec>> codecs;
@@ -61,7 +67,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeCall(
   auto buffer = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter stream(buffer.get());
   serializer_->WriteValue(EncodableValue(call.MethodName()), &stream);
-  serializer_->WriteValue(call.Arguments() ? *call.Arguments() : EncodableValue(), &stream);
+  serializer_->WriteValue(OrNull(call.Arguments()), &stream);
   return buffer;
 }
 
@@ -70,7 +76,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessReply(
   auto buffer = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter stream(buffer.get());
   stream.PutByte(kSuccessEnvelope);
-  serializer_->WriteValue(result ? *result : EncodableValue(), &stream);
+  serializer_->WriteValue(OrNull(result), &stream);
   return buffer;
 }
 
@@ -81,7 +87,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeErrorReply(
   stream.PutByte(kErrorEnvelope);
   serializer_->WriteValue(EncodableValue(code), &stream);
   serializer_->WriteValue(message.empty() ? EncodableValue() : EncodableValue(message), &stream);
-  serializer_->WriteValue(details ? *details : EncodableValue(), &stream);
+  serializer_->WriteValue(OrNull(details), &stream);
   return buffer;
 }
 
