@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <variant>
 
@@ -78,6 +79,25 @@ TEST(EncodableValueTest, MapKeysIterateInValueOrder) {
   ASSERT_EQ(sevens.size(), 2u);
   EXPECT_EQ(sevens.begin()->first.index(), 2u);
   EXPECT_EQ(std::get<std::string>(sevens.at(7)), "int32");
+}
+
+// Hostile map keys can nest deeply: ordering them must cost one pass, not one per direction per
+// level (which would never finish here).
+TEST(EncodableValueTest, DeeplyNestedKeysOrderInLinearTime) {
+  auto chain = [](int leaf) {
+    EncodableValue value(leaf);
+    for (int i = 0; i < 200; ++i) {
+      value = (i % 2) ? EncodableValue(EncodableValueList{EncodableValue(), value})
+                      : EncodableValue(EncodableValueMap{{EncodableValue("k"), value}});
+    }
+    return value;
+  };
+  const EncodableValue one = chain(1), two = chain(2);
+  EXPECT_TRUE(one < two);
+  EXPECT_FALSE(two < one);
+  EXPECT_TRUE(Same(one, chain(1)));
+  EncodableValueMap map{{one, EncodableValue()}, {two, EncodableValue()}, {chain(1), 5}};
+  EXPECT_EQ(map.size(), 2u);
 }
 
 TEST(EncodableValueTest, CustomValuesAreKeyedByHolderAndCopiedDeeply) {
