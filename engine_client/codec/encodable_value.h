@@ -83,7 +83,8 @@ class EncodableValue : public EncodableVariant {
   bool IsNull() const { return index() == 0; }
 };
 
-// Index first, then content; see the contract at the top of this file.
+// The key order of EncodableValueMap: alternative index first, then content (strings and byte
+// lists unsigned lexicographic, sequences lexicographic, custom values by identity).
 bool operator<(const EncodableValue& left, const EncodableValue& right);
 
 }  // namespace flutter

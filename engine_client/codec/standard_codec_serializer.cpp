@@ -72,7 +72,7 @@ void WriteTypedList(const StandardCodecSerializer& serializer, const std::vector
   if (!serializer.WriteSizedHeader(TypedListTag<T>(), list.size(), stream)) {
     return;
   }
-  if (sizeof(T) > 1) {
+  if constexpr (sizeof(T) > 1) {
     stream->PutPadding(sizeof(T));
   }
   if (!list.empty()) {
@@ -86,7 +86,7 @@ template <typename Container>
 Container ReadSequence(const StandardCodecSerializer& serializer, ByteStreamReader* stream) {
   using Element = typename Container::value_type;
   const size_t count = serializer.ReadLength(stream);
-  if (sizeof(Element) > 1) {
+  if constexpr (sizeof(Element) > 1) {
     stream->SkipPadding(sizeof(Element));
   }
   Container sequence;
@@ -274,12 +274,9 @@ EncodableValue StandardCodecSerializer::ReadMap(ByteStreamReader* stream) const 
     }
     EncodableValue key = ReadNextValue(stream);
     EncodableValue value = ReadNextValue(stream);
-    // Our own writer sends keys ascending; appending at the end keeps that case linear.
-    if (map.empty() || map.rbegin()->first < key) {
-      map.emplace_hint(map.end(), std::move(key), std::move(value));
-    } else {
-      map.try_emplace(std::move(key), std::move(value));  // the first occurrence wins
-    }
+    // Writers send keys ascending, so the end is the right hint and the whole map costs linear
+    // time; a key already present keeps its first value.
+    map.emplace_hint(map.end(), std::move(key), std::move(value));
   }
   return EncodableValue(std::move(map));
 }
