@@ -34,25 +34,20 @@ class RecordingResult : public flutter::MethodResult<EncodableValue> {
     std::optional<EncodableValue> value;  // the result or the details, when given
   };
 
-  void Success(const EncodableValue* result) override { Record({"success", "", "", result}); }
+  void Success(const EncodableValue* result) override {
+    outcomes.push_back({"success", "", "", Copy(result)});
+  }
   void Error(const std::string& code, const std::string& message,
              const EncodableValue* details) override {
-    Record({"error", code, message, details});
+    outcomes.push_back({"error", code, message, Copy(details)});
   }
-  void NotImplemented() override { outcomes.push_back({"not implemented", "", "", {}}); }
+  void NotImplemented() override { outcomes.push_back({"not implemented", "", "", std::nullopt}); }
 
   std::vector<Outcome> outcomes;
 
  private:
-  struct Delivery {
-    const char* kind;
-    std::string code;
-    std::string message;
-    const EncodableValue* value;
-  };
-  void Record(const Delivery& d) {
-    outcomes.push_back({d.kind, d.code, d.message,
-                        d.value ? std::optional<EncodableValue>(*d.value) : std::nullopt});
+  static std::optional<EncodableValue> Copy(const EncodableValue* value) {
+    return value ? std::optional<EncodableValue>(*value) : std::nullopt;
   }
 };
 
