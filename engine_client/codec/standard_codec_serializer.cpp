@@ -1,6 +1,7 @@
 #include "engine_client/codec/standard_codec_serializer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -46,6 +47,24 @@ T GetScalar(ByteStreamReader* stream) {
   T value{};
   stream->GetBytes(reinterpret_cast<uint8_t*>(&value), sizeof(T));
   return value;
+}
+
+// The size field of a count no larger than the format's limit; returns its length in bytes.
+size_t EncodeSizeField(size_t count, uint8_t* field) {
+  if (count < 254) {
+    field[0] = static_cast<uint8_t>(count);
+    return 1;
+  }
+  if (count <= 0xFFFF) {
+    const uint16_t value = static_cast<uint16_t>(count);
+    field[0] = 254;
+    std::memcpy(field + 1, &value, sizeof value);
+    return 3;
+  }
+  const uint32_t value = static_cast<uint32_t>(count);
+  field[0] = 255;
+  std::memcpy(field + 1, &value, sizeof value);
+  return 5;
 }
 
 // False when the reader knows that fewer than count elements of width bytes remain.
@@ -111,52 +130,78 @@ EncodableValue StandardCodecSerializer::ReadNextValue(ByteStreamReader* stream) 
   return ReadValueOfType(type, stream);
 }
 
+// A switch rather than std::visit: each case inlines, where visit's table forces an indirect call
+// per value, which dominates small messages.
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
-  std::visit(
-      [this, stream](const auto& content) {
-        using T = std::decay_t<decltype(content)>;
-        if constexpr (std::is_same<T, std::monostate>::value) {
-          stream->PutByte(kNull);
-        } else if constexpr (std::is_same<T, bool>::value) {
-          stream->PutByte(content ? kTrue : kFalse);
-        } else if constexpr (std::is_same<T, int32_t>::value) {
-          stream->PutByte(kInt32);
-          PutScalar(content, stream);
-        } else if constexpr (std::is_same<T, int64_t>::value) {
-          stream->PutByte(kInt64);
-          PutScalar(content, stream);
-        } else if constexpr (std::is_same<T, double>::value) {
-          stream->PutByte(kFloat64);
-          stream->PutPadding(8);
-          PutScalar(content, stream);
-        } else if constexpr (std::is_same<T, std::string>::value) {
-          if (WriteSizedHeader(kString, content.size(), stream) && !content.empty()) {
-            stream->PutBytes(reinterpret_cast<const uint8_t*>(content.data()), content.size());
-          }
-        } else if constexpr (std::is_same<T, EncodableValueList>::value) {
-          if (WriteSizedHeader(kList, content.size(), stream)) {
-            for (const EncodableValue& element : content) {
-              WriteValue(element, stream);
-            }
-          }
-        } else if constexpr (std::is_same<T, EncodableValueMap>::value) {
-          if (WriteSizedHeader(kMap, content.size(), stream)) {
-            for (const auto& entry : content) {
-              WriteValue(entry.first, stream);
-              WriteValue(entry.second, stream);
-            }
-          }
-        } else if constexpr (std::is_same<T, CustomValue>::value) {
-          stream->PutByte(kNull);
-          WriteErrorLine(
-              "Unhandled custom type in StandardCodecSerializer::WriteValue. "
-              "Custom types require codec extensions.");
-        } else {
-          WriteTypedList(*this, content, stream);
+  switch (value.index()) {
+    case 0:
+      stream->PutByte(kNull);
+      return;
+    case 1:
+      stream->PutByte(*std::get_if<bool>(&value) ? kTrue : kFalse);
+      return;
+    case 2:
+      stream->PutByte(kInt32);
+      PutScalar(*std::get_if<int32_t>(&value), stream);
+      return;
+    case 3:
+      stream->PutByte(kInt64);
+      PutScalar(*std::get_if<int64_t>(&value), stream);
+      return;
+    case 4:
+      stream->PutByte(kFloat64);
+      stream->PutPadding(8);
+      PutScalar(*std::get_if<double>(&value), stream);
+      return;
+    case 5: {
+      const std::string& text = *std::get_if<std::string>(&value);
+      if (WriteSizedHeader(kString, text.size(), stream) && !text.empty()) {
+        stream->PutBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+      }
+      return;
+    }
+    case 6:
+      WriteTypedList(*this, *std::get_if<std::vector<uint8_t>>(&value), stream);
+      return;
+    case 7:
+      WriteTypedList(*this, *std::get_if<std::vector<int32_t>>(&value), stream);
+      return;
+    case 8:
+      WriteTypedList(*this, *std::get_if<std::vector<int64_t>>(&value), stream);
+      return;
+    case 9:
+      WriteTypedList(*this, *std::get_if<std::vector<double>>(&value), stream);
+      return;
+    case 10: {
+      const EncodableValueList& list = *std::get_if<EncodableValueList>(&value);
+      if (WriteSizedHeader(kList, list.size(), stream)) {
+        for (const EncodableValue& element : list) {
+          WriteValue(element, stream);
         }
-      },
-      static_cast<const EncodableVariant&>(value));
+      }
+      return;
+    }
+    case 11: {
+      const EncodableValueMap& map = *std::get_if<EncodableValueMap>(&value);
+      if (WriteSizedHeader(kMap, map.size(), stream)) {
+        for (const auto& entry : map) {
+          WriteValue(entry.first, stream);
+          WriteValue(entry.second, stream);
+        }
+      }
+      return;
+    }
+    case 12:
+      stream->PutByte(kNull);
+      WriteErrorLine(
+          "Unhandled custom type in StandardCodecSerializer::WriteValue. "
+          "Custom types require codec extensions.");
+      return;
+    default:
+      WriteTypedList(*this, *std::get_if<std::vector<float>>(&value), stream);
+      return;
+  }
 }
 
 EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
@@ -214,15 +259,8 @@ void StandardCodecSerializer::WriteLength(size_t length, ByteStreamWriter* strea
                    std::to_string(length));
     return;
   }
-  if (length < 254) {
-    stream->PutByte(static_cast<uint8_t>(length));
-  } else if (length <= 0xFFFF) {
-    stream->PutByte(254);
-    PutScalar(static_cast<uint16_t>(length), stream);
-  } else {
-    stream->PutByte(255);
-    PutScalar(static_cast<uint32_t>(length), stream);
-  }
+  uint8_t field[5];
+  stream->PutBytes(field, EncodeSizeField(length, field));
 }
 
 size_t StandardCodecSerializer::ReadLength(ByteStreamReader* stream) const {
@@ -236,6 +274,7 @@ size_t StandardCodecSerializer::ReadLength(ByteStreamReader* stream) const {
   return GetScalar<uint32_t>(stream);
 }
 
+// Tag and size field go out in one write: per-call overhead dominates small values.
 bool StandardCodecSerializer::WriteSizedHeader(uint8_t type, size_t size,
                                                ByteStreamWriter* stream) const {
   if (static_cast<uint64_t>(size) > kMaxSize) {
@@ -243,8 +282,8 @@ bool StandardCodecSerializer::WriteSizedHeader(uint8_t type, size_t size,
     WriteLength(size, stream);  // writes only the error line
     return false;
   }
-  stream->PutByte(type);
-  WriteLength(size, stream);
+  uint8_t header[6] = {type};
+  stream->PutBytes(header, 1 + EncodeSizeField(size, header + 1));
   return true;
 }
 

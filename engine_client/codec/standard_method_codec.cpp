@@ -13,6 +13,13 @@ namespace {
 constexpr uint8_t kSuccessEnvelope = 0;
 constexpr uint8_t kErrorEnvelope = 1;
 
+// Most messages fit at once; growing from empty would reallocate for every few bytes.
+std::unique_ptr<std::vector<uint8_t>> NewMessageBuffer() {
+  auto buffer = std::make_unique<std::vector<uint8_t>>();
+  buffer->reserve(256);
+  return buffer;
+}
+
 // A reference, never a copy: "p ? *p : EncodableValue()" would deep-copy the whole tree.
 const EncodableValue& OrNull(const EncodableValue* value) {
   static const EncodableValue kNull;
@@ -64,7 +71,7 @@ std::unique_ptr<MethodCall<EncodableValue>> StandardMethodCodec::DecodeCall(
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeCall(
     const MethodCall<EncodableValue>& call) const {
-  auto buffer = std::make_unique<std::vector<uint8_t>>();
+  auto buffer = NewMessageBuffer();
   ByteBufferStreamWriter stream(buffer.get());
   serializer_->WriteValue(EncodableValue(call.MethodName()), &stream);
   serializer_->WriteValue(OrNull(call.Arguments()), &stream);
@@ -73,7 +80,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeCall(
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessReply(
     const EncodableValue* result) const {
-  auto buffer = std::make_unique<std::vector<uint8_t>>();
+  auto buffer = NewMessageBuffer();
   ByteBufferStreamWriter stream(buffer.get());
   stream.PutByte(kSuccessEnvelope);
   serializer_->WriteValue(OrNull(result), &stream);
@@ -82,7 +89,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessReply(
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeErrorReply(
     const std::string& code, const std::string& message, const EncodableValue* details) const {
-  auto buffer = std::make_unique<std::vector<uint8_t>>();
+  auto buffer = NewMessageBuffer();
   ByteBufferStreamWriter stream(buffer.get());
   stream.PutByte(kErrorEnvelope);
   serializer_->WriteValue(EncodableValue(code), &stream);
