@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both builds and runs every test: the native core under AddressSanitizer + UBSan, its
-# concurrency tests under ThreadSanitizer, and the Windows build (unit and end-to-end) under Wine.
+# concurrency tests under ThreadSanitizer, a short libFuzzer smoke run of every fuzz target, and
+# the Windows build (unit and end-to-end) under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install_packages.sh
@@ -13,6 +14,8 @@ ctest --preset native -j "$jobs"
 cmake --preset native-tsan >/dev/null
 cmake --build --preset native-tsan -j "$jobs"
 ctest --preset native-tsan -L concurrency --no-tests=ignore
+
+tools/fuzz/run_fuzzers.sh "${KESTRO_FUZZ_SECONDS:-15}"
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
