@@ -189,7 +189,7 @@ void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t 
     case ScriptCommand::Kind::kCrash: {
       // A real write through a null pointer, so the fault is an access violation that unwinds
       // through the host's message loop like a crash in the engine would.
-      int* volatile target = nullptr;
+      volatile int* volatile target = nullptr;
       *target = 1;
       break;
     }
