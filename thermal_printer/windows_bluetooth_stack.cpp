@@ -1,11 +1,13 @@
 #include "thermal_printer/windows_bluetooth_stack.h"
 
-// clang-format off: winsock2.h must come before windows.h.
-#include <bluetoothapis.h>
-#include <windows.h>
+// Order matters: winsock2.h before windows.h, and bluetoothapis.h after both.
 #include <winsock2.h>
+
 #include <ws2bth.h>
-// clang-format on
+
+#include <windows.h>
+
+#include <bluetoothapis.h>
 
 #include <cstddef>
 #include <cstring>
