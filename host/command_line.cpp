@@ -1,9 +1,9 @@
 #include "host/command_line.h"
 
-#include <shellapi.h>
 #include <windows.h>
 
 #include <io.h>
+#include <shellapi.h>
 #include <cstdio>
 #include <cwchar>
 #include <iostream>

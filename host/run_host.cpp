@@ -1,7 +1,8 @@
 #include "host/run_host.h"
 
-#include <objbase.h>
 #include <windows.h>
+
+#include <objbase.h>
 
 #include <string>
 #include <vector>

@@ -1,0 +1,105 @@
+// Runs kestro_pos.exe for end-to-end tests: a private run folder with the executable, the
+// stand-in libraries and a data bundle whose app.so is the test's script; the child's exit
+// code, standard error and transcript; and the windows and dialogs it shows.
+#ifndef KESTRO_TESTS_E2E_HOST_HARNESS_H_
+#define KESTRO_TESTS_E2E_HOST_HARNESS_H_
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestro_e2e {
+
+constexpr wchar_t kTitle[] = L"Kestro POS";
+constexpr wchar_t kWindowClass[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+constexpr DWORD kTimeoutMs = 20000;
+
+// Which parts of the data bundle a run folder gets.
+enum class Bundle { kComplete, kNoDataFolder, kNoIcuData, kNoAssets, kNoApp };
+
+// A fresh folder under the temporary directory holding kestro_pos.exe, the engine and plug-in
+// libraries copied from beside this test, and the bundle. Removed on destruction.
+class RunFolder {
+ public:
+  explicit RunFolder(const std::string& script, Bundle bundle = Bundle::kComplete);
+  ~RunFolder();
+  RunFolder(const RunFolder&) = delete;
+  RunFolder& operator=(const RunFolder&) = delete;
+
+  const std::wstring& path() const { return path_; }
+  std::wstring executable() const { return path_ + L"\\kestro_pos.exe"; }
+  std::wstring transcript_path() const { return path_ + L"\\transcript.txt"; }
+
+  // Transcript lines without their " # " comments; empty when no transcript was written.
+  std::vector<std::string> Transcript() const;
+  bool TranscriptHas(const std::string& line) const;
+  // Polls until the transcript holds `line`; false on time-out.
+  bool WaitForTranscriptLine(const std::string& line, DWORD timeout_ms = kTimeoutMs) const;
+
+ private:
+  std::wstring path_;
+};
+
+// One kestro_pos.exe process started in a run folder with `arguments` after the program name.
+// Its standard error is collected through a pipe; the process is killed if still running at
+// destruction.
+class HostProcess {
+ public:
+  HostProcess(const RunFolder& folder, const std::wstring& arguments = L"");
+  ~HostProcess();
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+
+  // The exit code, or nothing when the process is still running after `timeout_ms`.
+  std::optional<DWORD> WaitForExit(DWORD timeout_ms = kTimeoutMs);
+  // Everything written to standard error; call after the process has exited.
+  std::string StandardError();
+  std::vector<std::string> StandardErrorLines();
+
+  DWORD process_id() const { return info_.dwProcessId; }
+  HANDLE main_thread() const { return info_.hThread; }
+
+ private:
+  PROCESS_INFORMATION info_{};
+  HANDLE stderr_read_ = nullptr;
+  std::string stderr_text_;
+  std::thread reader_;
+};
+
+// The first top-level window of `process_id` with this class (any when null) and title, or null.
+HWND FindProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title);
+// Polls FindProcessWindow until found or `timeout_ms` passed.
+HWND WaitForProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title,
+                          DWORD timeout_ms = kTimeoutMs);
+// The message box titled "Kestro POS" that the process shows, waited for.
+HWND WaitForDialog(DWORD process_id, DWORD timeout_ms = kTimeoutMs);
+// The whole text of a message box.
+std::wstring DialogText(HWND dialog);
+// Presses the message box's OK button.
+void PressOk(HWND dialog);
+
+RECT WindowRect(HWND window);
+RECT ClientRect(HWND window);
+
+// Lower-case unseparated hex of UTF-8 bytes, as the transcript writes them ("-" when empty).
+std::string Hex(const std::string& bytes);
+
+// Sets HKCU\Control Panel\Desktop\LogPixels for processes started afterwards, and restores the
+// previous state on destruction.
+class ScopedLogPixels {
+ public:
+  explicit ScopedLogPixels(DWORD dpi);
+  ~ScopedLogPixels();
+  ScopedLogPixels(const ScopedLogPixels&) = delete;
+  ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+
+ private:
+  std::optional<DWORD> previous_;
+};
+
+}  // namespace kestro_e2e
+
+#endif  // KESTRO_TESTS_E2E_HOST_HARNESS_H_
