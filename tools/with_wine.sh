@@ -26,6 +26,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
 fi
 wineserver -p </dev/null >/dev/null 2>&1 &
+server_pid=$!
+# Wait until the server listens; a Wine process started earlier would spawn a short-lived server
+# of its own, and later ones would then inherit the test runner's output pipe.
+for _ in $(seq 200); do
+  kill -0 "$server_pid" 2>/dev/null || break
+  server_dir=$(readlink "/proc/$server_pid/cwd" 2>/dev/null || true)
+  case "$server_dir" in */server-*) [ -S "$server_dir/socket" ] && break ;; esac
+  sleep 0.05
+done
 # Wine's service processes start with the first program and inherit its output; start them here
 # so they cannot hold a test runner's output pipe open until the server ends.
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
