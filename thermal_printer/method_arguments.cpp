@@ -25,15 +25,16 @@ std::string ReadString(const flutter::EncodableValueMap& map, const char* key) {
   return FindString(map, key).value_or(std::string());
 }
 
-std::vector<uint8_t> ReadBytes(const flutter::EncodableValueMap& map, const char* key) {
+PrintBytesArgument ReadBytes(const flutter::EncodableValueMap& map, const char* key) {
+  PrintBytesArgument result;
   const flutter::EncodableValue* value = Find(map, key);
-  if (value == nullptr) return {};
-  if (const auto* bytes = std::get_if<std::vector<uint8_t>>(value)) return *bytes;
-  std::vector<uint8_t> result;
-  if (const auto* list = std::get_if<flutter::EncodableValueList>(value)) {
+  if (value == nullptr) return result;
+  if (const auto* bytes = std::get_if<std::vector<uint8_t>>(value)) {
+    result.borrowed_ = bytes;
+  } else if (const auto* list = std::get_if<flutter::EncodableValueList>(value)) {
     for (const flutter::EncodableValue& element : *list) {
       if (const auto* number = std::get_if<int32_t>(&element)) {
-        result.push_back(static_cast<uint8_t>(*number & 0xFF));
+        result.built_.push_back(static_cast<uint8_t>(*number & 0xFF));
       }
     }
   }

@@ -21,9 +21,21 @@ std::optional<std::string> FindString(const flutter::EncodableValueMap& map, con
 // The string under key; empty when absent.
 std::string ReadString(const flutter::EncodableValueMap& map, const char* key);
 
-// A byte list is copied; a generic list gives the low 8 bits of each 32-bit integer element
+// The bytes of a print job. A byte list is used where it lies in the decoded arguments (a receipt
+// can be megabytes; copying it would double the work), so it lives only as long as they do.
+class PrintBytesArgument {
+ public:
+  const std::vector<uint8_t>& bytes() const { return borrowed_ ? *borrowed_ : built_; }
+
+ private:
+  friend PrintBytesArgument ReadBytes(const flutter::EncodableValueMap& map, const char* key);
+  const std::vector<uint8_t>* borrowed_ = nullptr;
+  std::vector<uint8_t> built_;
+};
+
+// A byte list as it is; a generic list gives the low 8 bits of each 32-bit integer element
 // (other elements are skipped); anything else, absence included, gives no bytes.
-std::vector<uint8_t> ReadBytes(const flutter::EncodableValueMap& map, const char* key);
+PrintBytesArgument ReadBytes(const flutter::EncodableValueMap& map, const char* key);
 
 }  // namespace kestro
 

@@ -121,7 +121,8 @@ void PrintBle(const EncodableValue* arguments, ResponseHandle handle) {
   const std::string address = ReadString(*map, "macAddress");
   const std::string printer_uuid = ReadString(*map, "printerUuid");
   const std::string job_uuid = ReadString(*map, "jobUuid");
-  const std::vector<uint8_t> bytes = ReadBytes(*map, "bytes");
+  const PrintBytesArgument argument = ReadBytes(*map, "bytes");
+  const std::vector<uint8_t>& bytes = argument.bytes();
   if (address.empty()) return SendError(handle, "INVALID_ARGS", "macAddress is required");
   if (bytes.empty()) return SendError(handle, "INVALID_ARGS", "bytes is required");
   BluetoothManager* manager = Manager();
