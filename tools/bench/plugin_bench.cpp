@@ -1,0 +1,71 @@
+// The printer plug-in's path from the message bytes of a "printBle" call to the socket's send,
+// over the simulated stack with a connection already open, beside memcpy of the same bytes.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine_client/codec/standard_method_codec.h"
+#include "tests/fakes/recording_engine.h"
+#include "tests/thermal_printer/simulated_bluetooth_stack.h"
+#include "thermal_printer/thermal_printer_plugin.h"
+#include "tools/bench/bench_messages.h"
+
+namespace {
+
+using flutter::EncodableValue;
+
+constexpr char kChannel[] = "com.kestro.pos/thermal_printer";
+
+std::vector<uint8_t> Call(const char* name, EncodableValue arguments) {
+  flutter::MethodCall<EncodableValue> call(name,
+                                           std::make_unique<EncodableValue>(std::move(arguments)));
+  return *flutter::StandardMethodCodec::ForSerializer().EncodeCall(call);
+}
+
+void BM_PluginPrintToSend(benchmark::State& state) {
+  kestro::SetBluetoothStackFactoryForTesting([] {
+    auto stack = std::make_unique<kestro_test::SimulatedBluetoothStack>();
+    kestro_test::PrinterBehaviour printer;
+    printer.keep_bytes = false;  // a socket hands the bytes on; it does not keep them
+    stack->SetPrinter(0xAABBCCDDEEFFull, printer);
+    return stack;
+  });
+  auto engine = std::make_unique<kestro_test::RecordingEngine>();
+  ThermalPrinterPluginRegisterWithRegistrar(engine->registrar());
+  engine->Deliver(kChannel, Call("setup", EncodableValue()));
+
+  const auto message = Call("printBle", kestro_bench::PrintArguments(kestro_bench::ReceiptBytes(
+                                            static_cast<size_t>(state.range(0)))));
+  const auto success = *flutter::StandardMethodCodec::ForSerializer().EncodeSuccessReply(
+      std::make_unique<EncodableValue>(true).get());
+  if (engine->Deliver(kChannel, message).responses.at(0) != success) {
+    state.SkipWithError("the first print job did not succeed");
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(engine->Deliver(kChannel, message));
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+
+  kestro::ResetThermalPrinterPluginForTesting();
+  kestro::SetBluetoothStackFactoryForTesting(nullptr);
+}
+
+void BM_Memcpy(benchmark::State& state) {
+  const auto source = kestro_bench::ReceiptBytes(static_cast<size_t>(state.range(0)));
+  std::vector<uint8_t> target(source.size());
+  for (auto _ : state) {
+    std::memcpy(target.data(), source.data(), source.size());
+    benchmark::DoNotOptimize(target.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+}  // namespace
+
+BENCHMARK(BM_Memcpy)->Arg(1 << 20);
+BENCHMARK(BM_PluginPrintToSend)->Arg(1 << 20);
+
+BENCHMARK_MAIN();
