@@ -30,7 +30,7 @@ void FlutterViewController::ForceRedraw() { FlutterDesktopViewControllerForceRed
 std::optional<LRESULT> FlutterViewController::HandleTopLevelWindowProc(HWND window, UINT message,
                                                                        WPARAM wparam,
                                                                        LPARAM lparam) {
-  LRESULT result;
+  LRESULT result = 0;
   if (!FlutterDesktopViewControllerHandleTopLevelWindowProc(controller_, window, message, wparam,
                                                             lparam, &result)) {
     return std::nullopt;
