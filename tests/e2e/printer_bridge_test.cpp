@@ -124,6 +124,7 @@ TEST(PrinterBridgeTest, AnswersEveryCallOnceWithTheExactReplyBytes) {
   const auto reply = last_print.base();  // the line after the last print's send
   const auto failed = std::find(reply, transcript.end(), print_failed);
   ASSERT_NE(failed, transcript.end());
+  ASSERT_NE(failed + 1, transcript.end());
   EXPECT_EQ(*(failed + 1), std::string("reply ") + kChannel + " " + Hex(Success(kFalse)));
 }
 
