@@ -84,12 +84,9 @@ KESTRO_ENGINE_API bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef me
                                                    const char* channel, const uint8_t* message,
                                                    size_t message_size);
 // True when accepted; the reply callback then runs exactly once with user_data.
-KESTRO_ENGINE_API bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger,
-                                                            const char* channel,
-                                                            const uint8_t* message,
-                                                            size_t message_size,
-                                                            FlutterDesktopBinaryReply reply,
-                                                            void* user_data);
+KESTRO_ENGINE_API bool FlutterDesktopMessengerSendWithReply(
+    FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
+    size_t message_size, FlutterDesktopBinaryReply reply, void* user_data);
 // Counted references keep the messenger object valid after its engine is gone.
 KESTRO_ENGINE_API FlutterDesktopMessengerRef
 FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger);
@@ -106,7 +103,8 @@ KESTRO_ENGINE_API void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef 
 // Takes ownership of the engine and starts it; null on failure.
 KESTRO_ENGINE_API FlutterDesktopViewControllerRef
 FlutterDesktopViewControllerCreate(int width, int height, FlutterDesktopEngineRef engine);
-KESTRO_ENGINE_API void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef controller);
+KESTRO_ENGINE_API void FlutterDesktopViewControllerDestroy(
+    FlutterDesktopViewControllerRef controller);
 KESTRO_ENGINE_API FlutterDesktopViewRef
 FlutterDesktopViewControllerGetView(FlutterDesktopViewControllerRef controller);
 KESTRO_ENGINE_API void FlutterDesktopViewControllerForceRedraw(
