@@ -40,6 +40,8 @@ TEST(BluetoothAddressTest, NormalizesAndParses) {
       {"1:2:3:4:5:6", "1:2:3:4:5:6", 0x010203040506ull},
       {"AAA:BB:CC:DD:EE:FF", "AAA:BB:CC:DD:EE:FF", 0},  // a field holds at most two digits
       {":AA:BB:CC:DD:EE", ":AA:BB:CC:DD:EE", 0},        // the first field has no digit
+      // ":" counts as a character, so this 12-character text is paired as if it were digits.
+      {"A:BC:DE:F012", "A::BC::D:E::F0:12", 0},
   };
   for (const AddressCase& c : cases) {
     SCOPED_TRACE("input \"" + c.input + "\"");
@@ -49,16 +51,9 @@ TEST(BluetoothAddressTest, NormalizesAndParses) {
   }
 }
 
-TEST(BluetoothAddressTest, TwelveCharactersWithColonsAreCutIntoPairs) {
-  // ":" counts as a character, so this 12-character text is paired as if it were digits.
-  EXPECT_EQ(NormalizeMacAddress("A:BC:DE:F012"), "A::BC::D:E::F0:12");
-}
-
 TEST(BluetoothAddressTest, FormatsCanonicalTextAndRoundTrips) {
-  EXPECT_EQ(FormatBluetoothAddress(0x0123456789ABull), "01:23:45:67:89:AB");
   EXPECT_EQ(FormatBluetoothAddress(0x012345ABCDEFull), "01:23:45:AB:CD:EF");
   EXPECT_EQ(FormatBluetoothAddress(0x001122AA0B0Cull), "00:11:22:AA:0B:0C");
-  EXPECT_EQ(FormatBluetoothAddress(0), "00:00:00:00:00:00");
   EXPECT_EQ(FormatBluetoothAddress(0xFFFF000000000001ull), "00:00:00:00:00:01");
   for (const uint64_t value : {0x012345ABCDEFull, 0xFFFFFFFFFFFFull, 0x000000000001ull}) {
     EXPECT_EQ(ParseMacAddress(FormatBluetoothAddress(value)), value);
@@ -83,7 +78,6 @@ TEST(Utf16TextTest, ConvertsUpToTheTerminatorOrTheLimit) {
   };
   const std::vector<Case> cases = {
       {u"", 248, ""},
-      {u"RPP02N", 248, "RPP02N"},
       {u"\u041F\u0440\u0438\u043D\u0442\u0435\u0440 \u0404", 248,
        "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80 \xD0\x84"},  // Принтер Є
       {u"\u20AC\xD83D\xDDA8", 248, "\xE2\x82\xAC\xF0\x9F\x96\xA8"},           // € and a printer

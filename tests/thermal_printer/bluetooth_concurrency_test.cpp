@@ -4,7 +4,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <map>
 #include <thread>
 
@@ -14,29 +14,6 @@ namespace kestro_test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A one-way flag threads can wait on with a deadline, so a broken lock fails instead of hanging.
-class Signal {
- public:
-  void Raise() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    raised_ = true;
-    changed_.notify_all();
-  }
-  bool WaitFor(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, limit, [this] { return raised_; });
-  }
-  bool raised() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return raised_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool raised_ = false;
-};
 
 TEST_F(ManagerTest, JobsForOneAddressNeverOverlap) {
   PrinterBehaviour slow;
@@ -77,46 +54,53 @@ TEST_F(ManagerTest, JobsForOneAddressNeverOverlap) {
   }
 }
 
-TEST_F(ManagerTest, OtherAddressesDoNotWait) {
-  stack_.SetPrinter(kPrinter);
-  stack_.SetPrinter(kOtherPrinter);
-  manager_->Initialize();
-  Signal first_connecting, other_done, release;
-  std::atomic<int> connects_to_first{0};
-  stack_.SetConnectHook([&](uint64_t address) {
-    if (address != kPrinter || connects_to_first++ != 0) return;
-    first_connecting.Raise();
-    release.WaitFor(10s);
-  });
+// A job held inside connect() or send() keeps its own address busy but neither the table lock
+// nor any other address: other printers, table queries and Disconnect carry on.
+TEST_F(ManagerTest, ABlockedJobHoldsOnlyItsOwnAddress) {
+  for (const bool block_in_send : {false, true}) {
+    SCOPED_TRACE(block_in_send ? "blocked in send" : "blocked in connect");
+    stack_.SetPrinter(kPrinter);
+    stack_.SetPrinter(kOtherPrinter);
+    manager_->Initialize();
+    if (block_in_send) {
+      ASSERT_TRUE(manager_->Connect(kPrinterText));
+    }
+    const std::vector<uint8_t> printed_before = stack_.Received(kPrinter);
+    std::promise<void> blocked, release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> armed{true};
+    auto hold = [&](uint64_t address) {
+      if (address != kPrinter || !armed.exchange(false)) return;
+      blocked.set_value();
+      released.wait_for(10s);
+    };
+    stack_.SetConnectHook(block_in_send ? nullptr : std::function<void(uint64_t)>(hold));
+    stack_.SetSendHook(block_in_send ? std::function<void(uint64_t)>(hold) : nullptr);
 
-  std::atomic<bool> first_result{false}, second_result{false};
-  Signal second_done;
-  std::thread first([&] { first_result = manager_->PrintBytes(kPrinterText, {1}, "p", "a"); });
-  ASSERT_TRUE(first_connecting.WaitFor(10s));
-  // Same address: must wait for the blocked connect.
-  std::thread second([&] {
-    second_result = manager_->PrintBytes(kPrinterText, {2}, "p", "b");
-    second_done.Raise();
-  });
-  // Another address: must finish while the first is still blocked.
-  std::thread other([&] {
-    EXPECT_TRUE(manager_->PrintBytes(kOtherPrinterText, {3}, "p", "c"));
-    other_done.Raise();
-  });
-  EXPECT_TRUE(other_done.WaitFor(10s));
-  // Neither the table queries nor Disconnect take the address lock.
-  EXPECT_FALSE(manager_->IsConnected(kPrinterText));
-  manager_->Disconnect(kOtherPrinterText);
-  EXPECT_FALSE(second_done.WaitFor(50ms));
+    auto first = std::async(std::launch::async,
+                            [&] { return manager_->PrintBytes(kPrinterText, {1}, "p", "a"); });
+    ASSERT_EQ(blocked.get_future().wait_for(10s), std::future_status::ready);
+    auto second = std::async(std::launch::async,
+                             [&] { return manager_->PrintBytes(kPrinterText, {2}, "p", "b"); });
+    auto other = std::async(std::launch::async,
+                            [&] { return manager_->PrintBytes(kOtherPrinterText, {3}, "p", "c"); });
+    ASSERT_EQ(other.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(other.get());
+    EXPECT_EQ(manager_->IsConnected(kPrinterText), block_in_send);
+    manager_->Disconnect(kOtherPrinterText);
+    EXPECT_EQ(second.wait_for(50ms), std::future_status::timeout);
 
-  release.Raise();
-  first.join();
-  second.join();
-  other.join();
-  EXPECT_TRUE(first_result.load());
-  EXPECT_TRUE(second_result.load());
-  EXPECT_EQ(stack_.Received(kPrinter), (std::vector<uint8_t>{1, 2}));
-  EXPECT_EQ(stack_.SuccessfulConnects(kPrinter), 1);
+    release.set_value();
+    EXPECT_TRUE(first.get());
+    EXPECT_TRUE(second.get());
+    std::vector<uint8_t> printed = printed_before;
+    printed.insert(printed.end(), {1, 2});
+    EXPECT_EQ(stack_.Received(kPrinter), printed);
+    EXPECT_EQ(stack_.SuccessfulConnects(kPrinter), block_in_send ? 2 : 1);
+    manager_->Dispose();
+    stack_.SetConnectHook(nullptr);
+    stack_.SetSendHook(nullptr);
+  }
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ TEST_F(ManagerTest, ListsEveryKnownDeviceOfAnyClassInStackOrder) {
   printer.address = 0x001122AABBCCull;
   printer.name = u"\u041F\u0440\u0438\u043D\u0442\u0435\u0440";  // Принтер
   printer.class_of_device = 0x040680;
-  printer.remembered = printer.authenticated = true;
-  SimulatedDevice phone;  // remembered but never authenticated
+  printer.remembered = printer.authenticated = true;  // and held open by the manager
+  SimulatedDevice phone;                              // remembered but never authenticated
   phone.address = 0x0011223344AAull;
   phone.name = u"Phone";
   phone.class_of_device = 0x5A020C;
@@ -48,9 +48,15 @@ TEST_F(ManagerTest, ListsEveryKnownDeviceOfAnyClassInStackOrder) {
   headset.connected = true;
   for (const SimulatedDevice& device : {printer, phone, stranger, headset})
     stack_.AddDevice(device);
+  stack_.SetPrinter(printer.address);
+  manager_->Initialize();
+  ASSERT_TRUE(manager_->Connect("00:11:22:AA:BB:CC"));
+  Forget();
 
   const flutter::EncodableValueList devices = manager_->GetPairedDevices();
   ASSERT_EQ(devices.size(), 3u);
+  // Classes are 32-bit integers (64-bit ones would read "263808L"); "isConnected" is the
+  // stack's view, not the manager's table.
   EXPECT_EQ(
       Describe(flutter::EncodableValue(devices)),
       "[{deviceCl: 263808, deviceName: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80, "
@@ -59,12 +65,6 @@ TEST_F(ManagerTest, ListsEveryKnownDeviceOfAnyClassInStackOrder) {
       "macAddress: 00:11:22:33:44:AA, majDeviceCl: 2}, "
       "{deviceCl: 2360324, deviceName: , isConnected: true, isPaired: false, "
       "macAddress: 00:00:00:00:00:01, majDeviceCl: 4}]");
-  // Exactly the six keys, with 32-bit integers for the classes.
-  const auto& first = std::get<flutter::EncodableValueMap>(devices[0]);
-  EXPECT_EQ(first.size(), 6u);
-  EXPECT_TRUE(std::holds_alternative<int32_t>(first.at(flutter::EncodableValue("deviceCl"))));
-  EXPECT_TRUE(std::holds_alternative<int32_t>(first.at(flutter::EncodableValue("majDeviceCl"))));
-
   EXPECT_EQ(
       log_.Lines(),
       (Lines{"BluetoothManager: Getting paired devices...",
@@ -80,22 +80,6 @@ TEST_F(ManagerTest, ListsEveryKnownDeviceOfAnyClassInStackOrder) {
                    "BluetoothFindNextDevice(503; 560) = 1", "BluetoothFindNextDevice(503; 560) = 1",
                    "BluetoothFindNextDevice(503; 560) = 0", "BluetoothFindDeviceClose(503) = 1",
                    "BluetoothFindRadioClose(501) = 1", "CloseHandle(502) = 1"}));
-}
-
-TEST_F(ManagerTest, DeviceListIgnoresTheConnectionTable) {
-  SimulatedDevice printer;
-  printer.address = kPrinter;
-  printer.name = u"RPP02N";
-  printer.authenticated = true;
-  stack_.AddDevice(printer);
-  stack_.SetPrinter(kPrinter);
-  manager_->Initialize();
-  ASSERT_TRUE(manager_->Connect(kPrinterText));
-  const flutter::EncodableValueList devices = manager_->GetPairedDevices();
-  ASSERT_EQ(devices.size(), 1u);
-  EXPECT_EQ(Describe(std::get<flutter::EncodableValueMap>(devices[0])
-                         .at(flutter::EncodableValue("isConnected"))),
-            "false");
 }
 
 }  // namespace
