@@ -55,6 +55,8 @@ FlutterDesktopEngineRef FlutterEngine::ReleaseEngineOwnership() {
 void FlutterEngine::ReloadSystemFonts() { FlutterDesktopEngineReloadSystemFonts(engine_); }
 
 void FlutterEngine::SetNextFrameCallback(std::function<void()> callback) {
+  // A callback that never ran is destroyed before its replacement moves in.
+  next_frame_callback_ = nullptr;
   next_frame_callback_ = std::move(callback);
   FlutterDesktopEngineSetNextFrameCallback(engine_, &FlutterEngine::OnNextFrame, this);
 }

@@ -9,8 +9,9 @@ struct PluginLibrary {
   void (*register_with_registrar)(FlutterDesktopPluginRegistrarRef);
 };
 
-// Registration order matters to the application; keep it.
-constexpr PluginLibrary kPluginLibraries[] = {
+// Registration order matters to the application; keep it. Not constexpr: the address of an
+// imported function comes from the import table at load time, and MSVC refuses it as a constant.
+const PluginLibrary kPluginLibraries[] = {
     {"AudioplayersWindowsPlugin", AudioplayersWindowsPluginRegisterWithRegistrar},
     {"ConnectivityPlusWindowsPlugin", ConnectivityPlusWindowsPluginRegisterWithRegistrar},
     {"FileSelectorWindows", FileSelectorWindowsRegisterWithRegistrar},
