@@ -17,6 +17,18 @@ struct ApplicationMessage {
   std::vector<uint8_t> bytes;
 };
 
+// Bytes as the transcript writes them: lower-case hex pairs, "-" for none.
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+  if (bytes.empty()) return "-";
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0f];
+  }
+  return text;
+}
+
 class MessagingBackend {
  public:
   virtual ~MessagingBackend() = default;
@@ -28,10 +40,17 @@ class MessagingBackend {
   virtual void AnswerWithNothing() = 0;
   // Whether the engine would call the host for messages on the channel.
   virtual bool HasCallback(const std::string& channel) = 0;
+  // Delivers the application's messages (given at creation) to the host's callbacks, in order,
+  // and returns what the application saw, one line each: "reply <channel> <hex>", "reply
+  // <channel> none" when the callback returned unanswered, "reply-duplicate <channel>" for any
+  // further answer the engine accepted.
+  virtual std::vector<std::string> PlayApplication() = 0;
   virtual void DestroyEngine() = 0;
 };
 
-std::unique_ptr<MessagingBackend> MakeMessagingBackend();
+// The application's messages are fixed before the engine starts, as a real application's are.
+std::unique_ptr<MessagingBackend> MakeMessagingBackend(
+    std::vector<ApplicationMessage> application = {});
 
 }  // namespace kestro_test
 

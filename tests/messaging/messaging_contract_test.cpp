@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "engine_client/messaging/binary_messenger_impl.h"
-#include "engine_client/messaging/one_shot_reply.h"
 #include "tests/messaging/messaging_backend.h"
 
 namespace {
@@ -92,15 +91,51 @@ TEST_F(MessagingContractTest, HandlerChangesReachTheEngineCallbackTable) {
   EXPECT_FALSE(backend_->HasCallback("kestro/foreign"));
 }
 
-TEST_F(MessagingContractTest, ReplyAfterShutdownIsSilentAndKeepsTheMessengerUsable) {
-  auto reply = std::make_unique<flutter::OneShotReply>(backend_->messenger(), nullptr);
-  backend_->DestroyEngine();
+// Whatever a handler does with its reply function, the application sees one answer per message;
+// an answer after shutdown reaches nobody and says nothing.
+TEST(MessagingDeliveryTest, EachMessageIsAnsweredOnceAndLateAnswersAreSilent) {
+  auto backend = kestro_test::MakeMessagingBackend(
+      {{"kestro/twice", {0x01}}, {"kestro/copy", {0x02, 0x00}}, {"kestro/later", {0x03}}});
+  flutter::BinaryMessengerImpl messenger(backend->messenger());
+  const uint8_t first[] = {0xaa};
+  const uint8_t second[] = {0xbb};
+  std::vector<Bytes> received;
+  std::vector<flutter::BinaryReply> kept;
+  enum Way { kTwice, kCopyThenOriginal, kLater };
+  auto handler = [&](Way way) {
+    return [&, way](const uint8_t* message, size_t size, flutter::BinaryReply reply) {
+      received.emplace_back(message, message + size);
+      if (way == kLater) {
+        kept.push_back(std::move(reply));
+        return;
+      }
+      flutter::BinaryReply copy = reply;
+      if (way == kTwice) {
+        reply(first, 1);
+        reply(second, 1);
+      } else {
+        copy(second, 1);
+        reply(first, 1);
+      }
+    };
+  };
+  messenger.SetMessageHandler("kestro/twice", handler(kTwice));
+  messenger.SetMessageHandler("kestro/copy", handler(kCopyThenOriginal));
+  messenger.SetMessageHandler("kestro/later", handler(kLater));
+
   testing::internal::CaptureStderr();
-  const uint8_t bytes[] = {0x00, 0x01};
-  (*reply)(bytes, sizeof(bytes));
-  (*reply)(bytes, sizeof(bytes));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  reply.reset();  // releases the last reference on the messenger
+  std::vector<std::string> seen = backend->PlayApplication();
+  backend->DestroyEngine();
+  ASSERT_EQ(kept.size(), 1u);
+  kept[0](first, 1);
+  kept.clear();  // drops the last reference on the messenger after the engine ended
+  const std::string duplicate =
+      "Error: Response can be set only once. Ignoring duplicate response.\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), duplicate + duplicate);
+
+  EXPECT_EQ(seen, (std::vector<std::string>{"reply kestro/twice aa", "reply kestro/copy bb",
+                                            "reply kestro/later none"}));
+  EXPECT_EQ(received, (std::vector<Bytes>{{0x01}, {0x02, 0x00}, {0x03}}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The contract tests' backend on Linux: the recording engine.
 #include <string>
+#include <utility>
 
 #include "tests/fakes/recording_engine.h"
 #include "tests/messaging/messaging_backend.h"
@@ -9,6 +10,9 @@ namespace {
 
 class RecordingBackend : public MessagingBackend {
  public:
+  explicit RecordingBackend(std::vector<ApplicationMessage> application)
+      : application_(std::move(application)) {}
+
   FlutterDesktopMessengerRef messenger() override { return engine_.messenger(); }
 
   std::vector<ApplicationMessage> Sent() override {
@@ -28,16 +32,31 @@ class RecordingBackend : public MessagingBackend {
     return engine_.CallbackFor(channel).has_value();
   }
 
+  std::vector<std::string> PlayApplication() override {
+    std::vector<std::string> seen;
+    for (const ApplicationMessage& message : application_) {
+      Delivery delivery = engine_.Deliver(message.channel, message.bytes);
+      if (delivery.responses.empty()) seen.push_back("reply " + message.channel + " none");
+      for (size_t i = 0; i < delivery.responses.size(); ++i) {
+        seen.push_back(i == 0 ? "reply " + message.channel + " " + Hex(delivery.responses[0])
+                              : "reply-duplicate " + message.channel);
+      }
+    }
+    return seen;
+  }
+
   void DestroyEngine() override { engine_.DestroyEngine(); }
 
  private:
+  std::vector<ApplicationMessage> application_;
   RecordingEngine engine_;
 };
 
 }  // namespace
 
-std::unique_ptr<MessagingBackend> MakeMessagingBackend() {
-  return std::make_unique<RecordingBackend>();
+std::unique_ptr<MessagingBackend> MakeMessagingBackend(
+    std::vector<ApplicationMessage> application) {
+  return std::make_unique<RecordingBackend>(std::move(application));
 }
 
 }  // namespace kestro_test

@@ -29,14 +29,20 @@ std::vector<uint8_t> ParseHex(const std::string& hex) {
 
 class StandinBackend : public MessagingBackend {
  public:
-  StandinBackend() {
+  explicit StandinBackend(const std::vector<ApplicationMessage>& application)
+      : application_size_(application.size()) {
     static int created = 0;
     folder_ =
         fs::temp_directory_path() / ("kestro-messaging-" + std::to_string(GetCurrentProcessId()) +
                                      "-" + std::to_string(++created));
     fs::create_directories(folder_ / "data" / "flutter_assets");
     std::ofstream(folder_ / "data" / "icudtl.dat").put('\0');
-    std::ofstream(folder_ / "data" / "app.so") << "# no commands\n";
+    std::ofstream script(folder_ / "data" / "app.so");
+    script << "# the application\n";
+    for (const ApplicationMessage& message : application) {
+      script << "send " << message.channel << " " << Hex(message.bytes) << "\n";
+    }
+    script.close();
     transcript_ = folder_ / "transcript.txt";
     SetEnvironmentVariableW(kTranscriptVariable, transcript_.c_str());
 
@@ -90,8 +96,37 @@ class StandinBackend : public MessagingBackend {
     return installed;
   }
 
+  // The script plays on the view's thread (this one) once the view has shown a frame.
+  std::vector<std::string> PlayApplication() override {
+    controller_ = FlutterDesktopViewControllerCreate(64, 48, engine_);
+    if (controller_ == nullptr) {
+      ADD_FAILURE() << "the stand-in refused the view";
+      return {};
+    }
+    std::vector<std::string> seen;
+    for (const DWORD deadline = GetTickCount() + 10000; GetTickCount() < deadline; Sleep(1)) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      seen.clear();
+      size_t replies = 0;
+      for (const auto& words : TranscriptLines()) {
+        if (words.empty() || words[0].rfind("reply", 0) != 0) continue;
+        replies += words[0] == "reply" ? 1 : 0;
+        seen.push_back(words[0] + " " + words[1] + (words.size() > 2 ? " " + words[2] : ""));
+      }
+      if (replies == application_size_) break;
+    }
+    return seen;
+  }
+
+  // Once a view controller exists it owns the engine, and ending it ends the engine.
   void DestroyEngine() override {
-    if (engine_ != nullptr) FlutterDesktopEngineDestroy(engine_);
+    if (controller_ != nullptr) {
+      FlutterDesktopViewControllerDestroy(controller_);
+    } else if (engine_ != nullptr) {
+      FlutterDesktopEngineDestroy(engine_);
+    }
+    controller_ = nullptr;
     engine_ = nullptr;
   }
 
@@ -109,16 +144,19 @@ class StandinBackend : public MessagingBackend {
     return lines;
   }
 
+  size_t application_size_;
   fs::path folder_;
   fs::path transcript_;
   FlutterDesktopEngineRef engine_ = nullptr;
+  FlutterDesktopViewControllerRef controller_ = nullptr;
   FlutterDesktopMessengerRef messenger_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<MessagingBackend> MakeMessagingBackend() {
-  return std::make_unique<StandinBackend>();
+std::unique_ptr<MessagingBackend> MakeMessagingBackend(
+    std::vector<ApplicationMessage> application) {
+  return std::make_unique<StandinBackend>(application);
 }
 
 }  // namespace kestro_test
