@@ -149,10 +149,17 @@ TEST_F(ManagerTest, InvalidAddressesOpenNoSocket) {
   for (const auto& [text, normalized] : cases) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(manager_->Connect(text));
-    EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Connecting to " + normalized,
-                                       "BluetoothManager: Invalid MAC address: " + normalized}));
+    EXPECT_FALSE(manager_->PrintBytes(text, {1, 2, 3}, "printer-1", "job-1"));
+    EXPECT_EQ(log_.TakeLines(),
+              (Lines{"BluetoothManager: Connecting to " + normalized,
+                     "BluetoothManager: Invalid MAC address: " + normalized,
+                     "BluetoothManager: Printing 3 bytes to " + normalized,
+                     "BluetoothManager: Invalid MAC address for print: " + normalized}));
   }
   EXPECT_EQ(stack_.calls(), Lines{});
+  EXPECT_EQ(
+      events_.JobEvents(),
+      Lines(cases.size(), "onPrintFailedWindows {error: Invalid MAC address, jobUuid: job-1}"));
 }
 
 TEST_F(ManagerTest, ShortLastFieldIsLoggedCanonicallyButKeyedAsWritten) {

@@ -40,12 +40,6 @@ TEST(WindowsBluetoothStackTest, ManagerReportsNoRadioAndNoRfcomm) {
                    "BluetoothManager: Disposing...", "BluetoothManager: Disposed"}));
 }
 
-TEST(WindowsBluetoothStackTest, WithoutWinsockSocketCreationFailsAsNotInitialised) {
-  const std::unique_ptr<kestro::BluetoothStack> stack = kestro::NewWindowsBluetoothStack();
-  EXPECT_EQ(stack->OpenSocket(32, 1, 3), kestro::kInvalidSocket);
-  EXPECT_EQ(stack->LastSocketError(), 10093);  // WSANOTINITIALISED
-}
-
 TEST(WindowsBluetoothStackTest, SocketCallsPassThrough) {
   const std::unique_ptr<kestro::BluetoothStack> stack = kestro::NewWindowsBluetoothStack();
   ASSERT_EQ(stack->StartWinsock(kestro::kWinsockVersion22), 0);
