@@ -37,8 +37,8 @@ if [ "${1:-}" = "--inside-wine" ]; then
   fi
   status=0
   wait "$host" || status=$?
-  echo "--- transcript ($transcript)"
-  cat "$transcript"
+  echo "--- transcript ($transcript), messages decoded"
+  python3 "$root/tools/decode_transcript.py" "$transcript"
   echo "--- kestro_pos.exe exit code: $status"
   calls=$(grep -c '^send ' "$transcript" || true)
   answered=$(grep -Ec '^reply [^ ]+ [0-9a-f-]+$' "$transcript" || true)
