@@ -1,5 +1,6 @@
-// The stand-in engine without a view: engine creation from the bundle, the arguments line, and
-// the messenger's references, availability and lock around engine shutdown.
+// The stand-in engine without a view: creation from the bundle, the arguments line, the
+// messenger's references, availability and lock around engine shutdown; and the eight plug-in
+// libraries' file names and registration exports.
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -12,23 +13,10 @@ namespace {
 
 using EngineCreateTest = StandinTest;
 using MessengerLifetimeTest = StandinTest;
+using StandinPluginsTest = StandinTest;
 
-struct ReplyLog {
-  int calls = 0;
-  size_t size = 0;
-  bool data_is_null = false;
-  static void OnReply(const uint8_t* data, size_t size, void* user_data) {
-    auto* log = static_cast<ReplyLog*>(user_data);
-    ++log->calls;
-    log->size = size;
-    log->data_is_null = data == nullptr;
-  }
-};
-
-void IgnoreMessage(FlutterDesktopMessengerRef, const FlutterDesktopMessage*, void*) {}
-
-TEST_F(EngineCreateTest, RefusesIncompleteBundles) {
-  std::filesystem::path bundle = WriteBundle("close\n");
+TEST_F(EngineCreateTest, RefusesIncompleteBundlesSilentlyAndWritesArgumentsAsHex) {
+  std::filesystem::path bundle = WriteBundle("");
   const std::wstring assets = (bundle / "flutter_assets").wstring();
   const std::wstring icu = (bundle / "icudtl.dat").wstring();
   const std::wstring app = (bundle / "app.so").wstring();
@@ -51,11 +39,12 @@ TEST_F(EngineCreateTest, RefusesIncompleteBundles) {
   EXPECT_EQ(FlutterDesktopEngineCreate(nullptr), nullptr);
   EXPECT_TRUE(Transcript().empty()) << "a refused engine writes nothing";
 
-  BundleProperties complete(bundle);
+  BundleProperties complete(bundle, {"abc", "привіт", ""});
   FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(complete.get());
   ASSERT_NE(engine, nullptr);
   EXPECT_TRUE(FlutterDesktopEngineDestroy(engine));
-  EXPECT_EQ(Transcript(), (std::vector<std::string>{"args 0", "destroyed"}));
+  EXPECT_EQ(Transcript(),
+            (std::vector<std::string>{"args 3 616263 d0bfd180d0b8d0b2d196d182 -", "destroyed"}));
 }
 
 TEST_F(EngineCreateTest, ResolvesRelativePathsAgainstTheExecutableFolder) {
@@ -65,7 +54,7 @@ TEST_F(EngineCreateTest, ResolvesRelativePathsAgainstTheExecutableFolder) {
   std::filesystem::path beside = std::filesystem::path(executable).parent_path() / name;
   std::filesystem::create_directories(beside / "flutter_assets");
   std::ofstream(beside / "icudtl.dat") << "icu";
-  std::ofstream(beside / "app.so") << "close\n";
+  std::ofstream(beside / "app.so") << "";
   // The working directory is elsewhere, so only the executable's folder can satisfy the paths.
   std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(folder_);
@@ -79,69 +68,17 @@ TEST_F(EngineCreateTest, ResolvesRelativePathsAgainstTheExecutableFolder) {
   FlutterDesktopEngineDestroy(engine);
 }
 
-TEST_F(EngineCreateTest, WritesEachArgumentAsHexWithEmptyOnesAsDash) {
-  std::filesystem::path bundle = WriteBundle("");
-  FlutterDesktopEngineRef engine;
-  {
-    BundleProperties properties(bundle, {"abc", "привіт", ""});
-    engine = FlutterDesktopEngineCreate(properties.get());
-  }
-  ASSERT_NE(engine, nullptr);
-  FlutterDesktopEngineDestroy(engine);
-  EXPECT_EQ(Transcript(),
-            (std::vector<std::string>{"args 3 616263 d0bfd180d0b8d0b2d196d182 -", "destroyed"}));
-}
+void OnReply(const uint8_t*, size_t, void* user_data) { ++*static_cast<int*>(user_data); }
 
-TEST_F(MessengerLifetimeTest, ReferencesOutliveTheEngineWhichThenRefusesEverything) {
+TEST_F(MessengerLifetimeTest, ShutdownWaitsForTheLockAndReferencesOutliveTheEngine) {
   BundleProperties properties(WriteBundle(""));
   FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
   ASSERT_NE(engine, nullptr);
   FlutterDesktopMessengerRef messenger =
       FlutterDesktopMessengerAddRef(FlutterDesktopEngineGetMessenger(engine));
   ASSERT_NE(messenger, nullptr);
-  const uint8_t bytes[] = {0x00, 0x7f};
-  FlutterDesktopMessengerSetCallback(messenger, "kestro/a", &IgnoreMessage, nullptr);
-  FlutterDesktopMessengerSetCallback(messenger, "kestro/never", nullptr, nullptr);
-  ReplyLog before;
-  EXPECT_TRUE(FlutterDesktopMessengerSend(messenger, "kestro/a", bytes, sizeof bytes));
-  // Without a view there is no message loop to wait for: the empty reply comes at once.
-  EXPECT_TRUE(FlutterDesktopMessengerSendWithReply(messenger, "kestro/b", nullptr, 0,
-                                                   &ReplyLog::OnReply, &before));
-  EXPECT_EQ(before.calls, 1);
-  EXPECT_EQ(before.size, 0u);
-  EXPECT_TRUE(FlutterDesktopMessengerIsAvailable(messenger));
-
-  ASSERT_TRUE(FlutterDesktopEngineDestroy(engine));
-
-  EXPECT_FALSE(FlutterDesktopMessengerIsAvailable(messenger));
-  ReplyLog after;
-  EXPECT_FALSE(FlutterDesktopMessengerSend(messenger, "kestro/a", bytes, sizeof bytes));
-  EXPECT_FALSE(FlutterDesktopMessengerSendWithReply(messenger, "kestro/b", bytes, sizeof bytes,
-                                                    &ReplyLog::OnReply, &after));
-  FlutterDesktopMessengerSetCallback(messenger, "kestro/a", nullptr, nullptr);
   FlutterDesktopMessengerRef locked = FlutterDesktopMessengerLock(messenger);
-  EXPECT_EQ(locked, messenger);
-  FlutterDesktopMessengerUnlock(locked);
-  FlutterDesktopMessengerRelease(messenger);
-  EXPECT_EQ(after.calls, 0);
-  EXPECT_EQ(Transcript(), (std::vector<std::string>{
-                              "args 0",
-                              "callback kestro/a",
-                              "callback-removed kestro/never",
-                              "event kestro/a 007f",
-                              "event kestro/b -",
-                              "destroyed",
-                          }));
-}
-
-TEST_F(MessengerLifetimeTest, EngineShutdownWaitsForTheMessengerLock) {
-  BundleProperties properties(WriteBundle(""));
-  FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
-  ASSERT_NE(engine, nullptr);
-  FlutterDesktopMessengerRef messenger =
-      FlutterDesktopMessengerAddRef(FlutterDesktopEngineGetMessenger(engine));
-  FlutterDesktopMessengerRef locked = FlutterDesktopMessengerLock(messenger);
-  ASSERT_NE(locked, nullptr);
+  ASSERT_EQ(locked, messenger);
   std::atomic<bool> destroyed{false};
   std::thread shutdown([&] {
     FlutterDesktopEngineDestroy(engine);
@@ -152,9 +89,53 @@ TEST_F(MessengerLifetimeTest, EngineShutdownWaitsForTheMessengerLock) {
   EXPECT_TRUE(FlutterDesktopMessengerIsAvailable(messenger));
   FlutterDesktopMessengerUnlock(locked);
   shutdown.join();
-  EXPECT_TRUE(destroyed);
+
+  // The kept reference refuses everything, silently, and still locks and releases.
   EXPECT_FALSE(FlutterDesktopMessengerIsAvailable(messenger));
+  const uint8_t bytes[] = {0x01};
+  int replies = 0;
+  EXPECT_FALSE(FlutterDesktopMessengerSend(messenger, "kestro/a", bytes, sizeof bytes));
+  EXPECT_FALSE(FlutterDesktopMessengerSendWithReply(messenger, "kestro/b", bytes, sizeof bytes,
+                                                    &OnReply, &replies));
+  FlutterDesktopMessengerSetCallback(messenger, "kestro/a", nullptr, nullptr);
+  locked = FlutterDesktopMessengerLock(messenger);
+  EXPECT_EQ(locked, messenger);
+  FlutterDesktopMessengerUnlock(locked);
   FlutterDesktopMessengerRelease(messenger);
+  EXPECT_EQ(replies, 0);
+  EXPECT_EQ(Transcript(), (std::vector<std::string>{"args 0", "destroyed"}));
+}
+
+TEST_F(StandinPluginsTest, EachLibraryExportsItsRegistrationFunctionAndRecordsIt) {
+  const struct {
+    const wchar_t* library;
+    const char* function;
+  } rows[] = {
+      {L"audioplayers_windows_plugin.dll", "AudioplayersWindowsPluginRegisterWithRegistrar"},
+      {L"connectivity_plus_plugin.dll", "ConnectivityPlusWindowsPluginRegisterWithRegistrar"},
+      {L"file_selector_windows_plugin.dll", "FileSelectorWindowsRegisterWithRegistrar"},
+      {L"flutter_pos_printer_platform_image_3_plugin.dll",
+       "FlutterPosPrinterPlatformPluginRegisterWithRegistrar"},
+      {L"flutter_secure_storage_windows_plugin.dll",
+       "FlutterSecureStorageWindowsPluginRegisterWithRegistrar"},
+      {L"local_auth_windows_plugin.dll", "LocalAuthPluginRegisterWithRegistrar"},
+      {L"permission_handler_windows_plugin.dll",
+       "PermissionHandlerWindowsPluginRegisterWithRegistrar"},
+      {L"url_launcher_windows_plugin.dll", "UrlLauncherWindowsRegisterWithRegistrar"},
+  };
+  std::vector<std::string> expected;
+  for (const auto& row : rows) {
+    HMODULE library = LoadLibraryW(row.library);
+    ASSERT_NE(library, nullptr) << row.function;
+    using Registration = void (*)(FlutterDesktopPluginRegistrarRef);
+    auto registration = reinterpret_cast<Registration>(
+        reinterpret_cast<void*>(GetProcAddress(library, row.function)));
+    ASSERT_NE(registration, nullptr) << row.function;
+    registration(nullptr);
+    expected.push_back(std::string("plugin ") + row.function);
+    FreeLibrary(library);
+  }
+  EXPECT_EQ(Transcript(), expected);
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
-// Test support for the stand-in engine: a private folder holding the transcript and application
-// bundles, engine properties that own their strings, and a small host that gives the view a
-// top-level window and runs the message loop.
+// Test support for the stand-in engine: a private folder holding the transcript and the
+// application bundle, and engine properties that own their strings.
 #ifndef KESTRO_TESTS_STANDINS_STANDIN_FIXTURE_H_
 #define KESTRO_TESTS_STANDINS_STANDIN_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,69 +16,73 @@ namespace kestro_standin_test {
 
 class StandinTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override {
+    static int counter = 0;
+    folder_ = std::filesystem::temp_directory_path() /
+              ("kestro-standin-" + std::to_string(GetCurrentProcessId()) + "-" +
+               std::to_string(++counter));
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    SetEnvironmentVariableW(kTranscriptVariable, (folder_ / "transcript.txt").wstring().c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(kTranscriptVariable, nullptr);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
 
-  // Writes <folder>/<name>/flutter_assets/, icudtl.dat and app.so holding the script.
-  std::filesystem::path WriteBundle(const std::string& script, const std::string& name = "data");
+  // Writes <folder>/data/flutter_assets/, icudtl.dat and app.so holding the script.
+  std::filesystem::path WriteBundle(const std::string& script) {
+    std::filesystem::path bundle = folder_ / "data";
+    std::filesystem::create_directories(bundle / "flutter_assets");
+    std::ofstream(bundle / "icudtl.dat", std::ios::binary) << "icu";
+    std::ofstream(bundle / "app.so", std::ios::binary) << script;
+    return bundle;
+  }
+
   // The transcript's lines, each without its readable comment (" # ...").
-  std::vector<std::string> Transcript() const;
+  std::vector<std::string> Transcript() const {
+    std::ifstream file(folder_ / "transcript.txt", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+      lines.push_back(line.substr(0, line.find(" # ")));
+    }
+    return lines;
+  }
 
+  static constexpr wchar_t kTranscriptVariable[] = L"KESTRO_STANDIN_TRANSCRIPT";
   std::filesystem::path folder_;
 };
 
 // An engine properties record whose paths and arguments live as long as this object.
 class BundleProperties {
  public:
-  BundleProperties(const std::filesystem::path& bundle, std::vector<std::string> arguments = {});
-  BundleProperties(std::wstring assets, std::wstring icu_data, std::wstring aot_library);
+  BundleProperties(std::wstring assets, std::wstring icu_data, std::wstring aot_library,
+                   std::vector<std::string> arguments = {})
+      : paths_{std::move(assets), std::move(icu_data), std::move(aot_library)},
+        arguments_(std::move(arguments)) {
+    for (const std::string& argument : arguments_) argv_.push_back(argument.c_str());
+    properties_.assets_path = paths_[0].c_str();
+    properties_.icu_data_path = paths_[1].c_str();
+    properties_.aot_library_path = paths_[2].c_str();
+    properties_.dart_entrypoint = "";
+    properties_.dart_entrypoint_argc = static_cast<int32_t>(argv_.size());
+    properties_.dart_entrypoint_argv = argv_.empty() ? nullptr : argv_.data();
+  }
+  explicit BundleProperties(const std::filesystem::path& bundle,
+                            std::vector<std::string> arguments = {})
+      : BundleProperties((bundle / "flutter_assets").wstring(), (bundle / "icudtl.dat").wstring(),
+                         (bundle / "app.so").wstring(), std::move(arguments)) {}
   BundleProperties(const BundleProperties&) = delete;
   BundleProperties& operator=(const BundleProperties&) = delete;
 
   const FlutterDesktopEngineProperties* get() const { return &properties_; }
 
  private:
-  void Fill();
-
-  std::wstring assets_;
-  std::wstring icu_data_;
-  std::wstring aot_library_;
+  std::wstring paths_[3];
   std::vector<std::string> arguments_;
   std::vector<const char*> argv_;
   FlutterDesktopEngineProperties properties_ = {};
-};
-
-// Plays the host's part: creates the view controller for the engine, makes the view the content
-// of a hidden top-level window, destroys the controller when that window is destroyed (as the host
-// does on WM_DESTROY), and records WM_CLOSE and the application-range messages it receives.
-class TestHost {
- public:
-  explicit TestHost(FlutterDesktopEngineRef engine, int width = 320, int height = 240);
-  ~TestHost();
-  TestHost(const TestHost&) = delete;
-  TestHost& operator=(const TestHost&) = delete;
-
-  // Runs the message loop until the window is gone; false when the time limit passed first.
-  bool RunUntilClosed(DWORD limit_ms = 10000);
-
-  FlutterDesktopViewControllerRef controller() const { return controller_; }
-  HWND window() const { return window_; }
-  HWND view() const;
-  bool close_received() const { return close_received_; }
-  struct PostedMessage {
-    UINT message;
-    WPARAM wparam;
-    LPARAM lparam;
-  };
-  const std::vector<PostedMessage>& user_messages() const { return user_messages_; }
-
- private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
-  HWND window_ = nullptr;
-  FlutterDesktopViewControllerRef controller_ = nullptr;
-  bool close_received_ = false;
-  std::vector<PostedMessage> user_messages_;
 };
 
 }  // namespace kestro_standin_test
