@@ -87,7 +87,7 @@ struct FrameWatch {
   }
 };
 
-// The first frame's callback asks for another frame, sends with a reply and installs a second
+// The first frame's callback asks for two more frames, sends with a reply and installs a second
 // callback.
 struct FirstFrame : FrameWatch {
   FlutterDesktopEngineRef engine = nullptr;
@@ -100,6 +100,8 @@ struct FirstFrame : FrameWatch {
   static void OnFirstFrame(void* user_data) {
     auto* self = static_cast<FirstFrame*>(user_data);
     OnFrame(self);
+    // Two more frames: the second callback must run on the first of them only.
+    FlutterDesktopViewControllerForceRedraw(self->controller);
     FlutterDesktopViewControllerForceRedraw(self->controller);
     FlutterDesktopMessengerSendWithReply(FlutterDesktopEngineGetMessenger(self->engine),
                                          "kestro/ask", nullptr, 0, &OnReply, self);
@@ -133,8 +135,8 @@ TEST_F(StandinViewTest, NextFrameCallbackRunsOncePerInstallationOnTheUiThread) {
   EXPECT_EQ(first.replies, 1);
   EXPECT_EQ(first.reply_thread, GetCurrentThreadId());
   EXPECT_EQ(Transcript(), (std::vector<std::string>{"args 0", "view 320 240", "frame", "redraw",
-                                                    "event kestro/ask -", "next-frame", "frame",
-                                                    "next-frame", "destroyed"}));
+                                                    "redraw", "event kestro/ask -", "next-frame",
+                                                    "frame", "next-frame", "frame", "destroyed"}));
 }
 
 TEST_F(StandinViewTest, ReportsMalformedLinesAndPostsMessagesToTheTopLevelWindow) {
