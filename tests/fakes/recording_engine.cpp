@@ -1,7 +1,6 @@
 // The recording engine's state and the FlutterDesktop… messaging functions acting on it.
 #include "tests/fakes/recording_engine.h"
 
-#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -48,7 +47,6 @@ struct RecordingEngine::State {
   int references = 1;  // the engine's own
   bool destroyed = false;
   bool refuse_sends = false;
-  int locks_taken = 0;
   int locks_held = 0;
   std::map<std::string, InstalledCallback> callbacks;
   std::vector<std::unique_ptr<FlutterDesktopMessageResponseHandle>> handles;
@@ -95,28 +93,14 @@ struct RecordingEngine::State {
 };
 
 namespace kestro_test {
-namespace {
-
-std::atomic<RecordingEngine*> current_engine{nullptr};
-
-}  // namespace
 
 RecordingEngine::RecordingEngine() : state_(std::make_shared<State>()) {
   auto messenger = std::make_unique<FlutterDesktopMessenger>();
   messenger->state = state_;
   state_->messenger = messenger.release();  // owned by its reference count from here on
-  current_engine.store(this);
 }
 
-RecordingEngine::~RecordingEngine() {
-  DestroyEngine();
-  RecordingEngine* self = this;
-  current_engine.compare_exchange_strong(self, nullptr);
-}
-
-RecordingEngine* RecordingEngine::Current() { return current_engine.load(); }
-
-FlutterDesktopEngineRef RecordingEngine::engine() const { return &state_->engine; }
+RecordingEngine::~RecordingEngine() { DestroyEngine(); }
 
 FlutterDesktopPluginRegistrarRef RecordingEngine::registrar() const { return &state_->registrar; }
 
@@ -223,19 +207,9 @@ void RecordingEngine::DestroyEngine() {
   State::Release(state_.get());
 }
 
-bool RecordingEngine::engine_destroyed() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->destroyed;
-}
-
 int RecordingEngine::reference_count() const {
   std::lock_guard<std::mutex> guard(state_->mutex);
   return state_->references;
-}
-
-int RecordingEngine::locks_taken() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->locks_taken;
 }
 
 int RecordingEngine::locks_held() const {
@@ -363,7 +337,6 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRe
   state->Record("FlutterDesktopMessengerLock");
   state->messenger_lock.lock();
   std::lock_guard<std::mutex> guard(state->mutex);
-  ++state->locks_taken;
   ++state->locks_held;
   return messenger;
 }

@@ -1,10 +1,10 @@
 // A native stand-in for the engine library's messaging functions that records what the host
 // does with them, so the portable messaging code and the printer plug-in can be tested on Linux.
 //
-// One RecordingEngine is current at a time; the FlutterDesktop… functions act on the messenger
-// they are given, which keeps recording into its engine's log even after the engine object is
-// gone. Every member may be called from any thread; callbacks into the host run without any
-// internal lock held, so the host may call back into the engine from them.
+// The FlutterDesktop… functions act on the messenger they are given, which keeps recording into
+// its engine's log even after the engine object is gone. Every member may be called from any
+// thread; callbacks into the host run without any internal lock held, so the host may call back
+// into the engine from them.
 #ifndef KESTRO_TESTS_FAKES_RECORDING_ENGINE_H_
 #define KESTRO_TESTS_FAKES_RECORDING_ENGINE_H_
 
@@ -53,10 +53,6 @@ class RecordingEngine {
   RecordingEngine(const RecordingEngine&) = delete;
   RecordingEngine& operator=(const RecordingEngine&) = delete;
 
-  // The engine the FlutterDesktop… functions consider current, or null.
-  static RecordingEngine* Current();
-
-  FlutterDesktopEngineRef engine() const;
   FlutterDesktopPluginRegistrarRef registrar() const;
   // Null once the last reference was released and the messenger object freed.
   FlutterDesktopMessengerRef messenger() const;
@@ -88,11 +84,9 @@ class RecordingEngine {
   // Ends the engine under the messenger lock; IsAvailable is false afterwards and the engine's
   // own messenger reference is dropped.
   void DestroyEngine();
-  bool engine_destroyed() const;
 
   // References on the messenger, the engine's own included; 0 once it was freed.
   int reference_count() const;
-  int locks_taken() const;
   int locks_held() const;
 
   // Every FlutterDesktop… function called, by name, in call order.

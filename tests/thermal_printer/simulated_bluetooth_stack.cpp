@@ -95,11 +95,6 @@ void SimulatedBluetoothStack::SetStartupError(int32_t code) {
   startup_error_ = code;
 }
 
-void SimulatedBluetoothStack::SetSocketError(int32_t code) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  socket_error_ = code;
-}
-
 void SimulatedBluetoothStack::SetRadioPresent(bool present) {
   std::lock_guard<std::mutex> lock(mutex_);
   radio_present_ = present;
@@ -208,8 +203,7 @@ kestro::SocketHandle SimulatedBluetoothStack::OpenSocket(int32_t family, int32_t
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string call = "socket(" + std::to_string(family) + ", " + std::to_string(type) + ", " +
                            std::to_string(protocol) + ") = ";
-  int32_t error = socket_error_;
-  if (error == 0 && winsock_starts_ == 0) error = kWsaNotInitialised;
+  int32_t error = winsock_starts_ == 0 ? kWsaNotInitialised : 0;
   if (error == 0 && (family != 32 || type != 1 || protocol != 3)) error = 10047;  // no family
   if (error != 0) {
     Record(call + "INVALID_SOCKET");

@@ -54,7 +54,6 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   // error, while new connections work.
   void DropLinks(uint64_t address, int32_t error = kWsaConnectionReset);
   void SetStartupError(int32_t code);  // WSAStartup returns it (0: success)
-  void SetSocketError(int32_t code);   // socket() fails with it (0: normal)
   void SetRadioPresent(bool present);
   void AddDevice(const SimulatedDevice& device);
   void SetClock(int64_t ticks);
@@ -131,7 +130,6 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   kestro::SocketHandle next_socket_ = 1001;
   kestro::StackHandle next_handle_ = 501;
   int32_t startup_error_ = 0;
-  int32_t socket_error_ = 0;
   int winsock_starts_ = 0;
   bool radio_present_ = true;
   int64_t clock_ = 0;
