@@ -20,3 +20,5 @@ tools/fuzz/run_fuzzers.sh "${KESTRO_FUZZ_SECONDS:-15}"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 tools/with_wine.sh build/windows ctest --preset windows -j "$jobs"
+
+python3 tools/test_ratio.py
