@@ -1,4 +1,4 @@
-#include "tests/thermal_printer/simulated_bluetooth_stack.h"
+#include "standins/bluetooth/simulated_bluetooth_stack.h"
 
 #include <algorithm>
 #include <cstdio>
