@@ -2,8 +2,9 @@
 // benchmarks. It answers like Winsock and the Windows Bluetooth API, records every call (with
 // the bytes of options and socket addresses) and every byte each printer received, and flags
 // misuse a real stack would punish (double closes, sends on closed sockets, leaked handles).
-#ifndef KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
-#define KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
+// kestro_pos_simulated.exe runs on it too, in the world of its simulated_bluetooth.txt.
+#ifndef KESTRO_STANDINS_BLUETOOTH_SIMULATED_BLUETOOTH_STACK_H_
+#define KESTRO_STANDINS_BLUETOOTH_SIMULATED_BLUETOOTH_STACK_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -165,4 +166,4 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
 
 }  // namespace kestro_test
 
-#endif  // KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
+#endif  // KESTRO_STANDINS_BLUETOOTH_SIMULATED_BLUETOOTH_STACK_H_

@@ -31,11 +31,12 @@ struct WorldError {
   std::string what;
 };
 
-// Parses the whole text into *world. On the first malformed line returns false with *error set;
-// *world is then unspecified.
+// Parses the whole text into *world; its printers keep no bytes in memory (the simulated
+// executable writes them to files). On the first malformed line returns false with *error set,
+// and *world is then unspecified.
 bool ParseSimulatedWorld(std::string_view text, SimulatedWorld* world, WorldError* error);
 
-// Gives the stack the world's radio, devices and printers. Printers keep no bytes in memory.
+// Gives the stack the world's radio, devices and printers.
 void ApplySimulatedWorld(const SimulatedWorld& world, SimulatedBluetoothStack* stack);
 
 // "0123456789AB" for 01:23:45:67:89:AB: the name of the printer's received-bytes file.
