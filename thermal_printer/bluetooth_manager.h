@@ -14,7 +14,7 @@
 #include "engine_client/codec/encodable_value.h"
 #include "engine_client/messaging/method_channel.h"
 #include "thermal_printer/bluetooth_stack.h"
-#include "thermal_printer/windows_bluetooth_stack.h"
+#include "thermal_printer/default_bluetooth_stack.h"
 
 namespace kestro {
 
@@ -30,7 +30,7 @@ class BluetoothManager {
   // "onPrintFailedWindows"); when empty they are dropped. Logs nothing.
 #ifdef _WIN32
   explicit BluetoothManager(std::shared_ptr<flutter::MethodChannel> channel,
-                            std::unique_ptr<BluetoothStack> stack = NewWindowsBluetoothStack());
+                            std::unique_ptr<BluetoothStack> stack = NewDefaultBluetoothStack());
 #else
   BluetoothManager(std::shared_ptr<flutter::MethodChannel> channel,
                    std::unique_ptr<BluetoothStack> stack);

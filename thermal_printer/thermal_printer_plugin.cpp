@@ -7,9 +7,9 @@
 #include "engine_client/messaging/method_channel.h"
 #include "thermal_printer/bluetooth_manager.h"
 #include "thermal_printer/debug_output.h"
+#include "thermal_printer/default_bluetooth_stack.h"
 #include "thermal_printer/event_channel.h"
 #include "thermal_printer/method_arguments.h"
-#include "thermal_printer/windows_bluetooth_stack.h"
 
 namespace kestro {
 namespace {
@@ -22,7 +22,7 @@ using ResponseHandle = const FlutterDesktopMessageResponseHandle*;
 
 BluetoothStackFactory DefaultStackFactory() {
 #ifdef _WIN32
-  return [] { return NewWindowsBluetoothStack(); };
+  return [] { return NewDefaultBluetoothStack(); };
 #else
   return nullptr;
 #endif

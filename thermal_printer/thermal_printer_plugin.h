@@ -35,7 +35,8 @@ void SendError(const FlutterDesktopMessageResponseHandle* handle, const std::str
                const std::string& message);
 
 // Test seam: where "setup" gets the manager's Bluetooth stack. Null restores the default: the
-// Windows stack on Windows; elsewhere there is none and "setup" then creates no manager.
+// executable's NewDefaultBluetoothStack on Windows; elsewhere there is none and "setup" then
+// creates no manager.
 using BluetoothStackFactory = std::function<std::unique_ptr<BluetoothStack>()>;
 void SetBluetoothStackFactoryForTesting(BluetoothStackFactory factory);
 // Test seam: destroys the manager as process exit does, and forgets the messenger and the

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# run_host.sh [--screenshot OUT.png] [--script FILE] [-- ARGS...]
-# Builds kestro_pos.exe with the stand-in engine and plug-in libraries (windows preset), lays
-# out a run folder whose data/app.so is the application script (the demo that exercises the
-# thermal printer bridge by default), runs the host under Wine (on Xvfb when there is no
-# display) and prints the transcript of what the application side saw. ARGS reach the
-# application as its command-line arguments. The exit code is the host's.
+# run_host.sh [--bluetooth simulated|windows] [--screenshot OUT.png] [--script FILE] [-- ARGS...]
+# Builds the host with the stand-in engine and plug-in libraries (windows preset), lays out a
+# run folder whose data/app.so is the application script (the demo that prints a receipt
+# through the thermal printer bridge by default), runs the host under Wine (on Xvfb when there
+# is no display) and prints the transcript of what the application side saw, then what each
+# printer received. By default it runs kestro_pos_simulated.exe in the demo Bluetooth world
+# (tools/demo/simulated_bluetooth.txt: one printer that works, one switched off);
+# "--bluetooth windows" runs kestro_pos.exe on the platform's Bluetooth (under Wine: no radio).
+# ARGS reach the application as its command-line arguments. The exit code is the host's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -15,11 +18,12 @@ if [ "${1:-}" = "--inside-wine" ]; then
   # Second stage, with WINEPREFIX, DISPLAY and a persistent wineserver set up by with_wine.sh.
   shift
   screenshot=$1
-  shift
+  executable=$2
+  shift 2
   transcript="$root/$run_dir/transcript.txt"
   sends=$(grep -c '^send ' "$run_dir/data/app.so" || true)
   (cd "$run_dir" && KESTRO_STANDIN_TRANSCRIPT="$(winepath -w "$transcript")" \
-    wine ./kestro_pos.exe "$@") &
+    wine "./$executable" "$@") &
   host=$!
   if [ -n "$screenshot" ]; then
     # Once every call has its reply the window shows the whole exchange; give it a frame.
@@ -39,7 +43,9 @@ if [ "${1:-}" = "--inside-wine" ]; then
   wait "$host" || status=$?
   echo "--- transcript ($transcript), messages decoded"
   python3 "$root/tools/decode_transcript.py" "$transcript"
-  echo "--- kestro_pos.exe exit code: $status"
+  echo "--- $executable exit code: $status"
+  echo "--- what the printers received ($run_dir/printers)"
+  python3 "$root/tools/render_printers.py" "$root/$run_dir/printers"
   calls=$(grep -c '^send ' "$transcript" || true)
   answered=$(grep -Ec '^reply [^ ]+ [0-9a-f-]+$' "$transcript" || true)
   unanswered=$(grep -Ec '^reply [^ ]+ none|^reply-duplicate' "$transcript" || true)
@@ -49,24 +55,35 @@ fi
 
 screenshot=""
 script=tools/demo/app_script.txt
+bluetooth=simulated
+usage="usage: $0 [--bluetooth simulated|windows] [--screenshot OUT.png] [--script FILE] [-- ARGS...]"
 while [ $# -gt 0 ]; do
   case "$1" in
+    --bluetooth) bluetooth=${2:-}; shift 2 ;;
     --screenshot) screenshot=$(realpath -m "$2"); shift 2 ;;
     --script) script=$2; shift 2 ;;
     --) shift; break ;;
-    *) echo "usage: $0 [--screenshot OUT.png] [--script FILE] [-- ARGS...]" >&2; exit 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
+case "$bluetooth" in
+  simulated) executable=kestro_pos_simulated.exe ;;
+  windows) executable=kestro_pos.exe ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
 
 tools/install_packages.sh
 cmake --preset windows >/dev/null
 # The engine and plug-in DLLs are link dependencies of the executable, so they are built too.
-cmake --build --preset windows --target kestro_pos
+cmake --build --preset windows --target "${executable%.exe}"
 
 rm -rf "$run_dir"
 mkdir -p "$run_dir/data/flutter_assets"
-cp "$build"/bin/kestro_pos.exe "$build"/bin/*.dll "$run_dir/"
+cp "$build/bin/$executable" "$build"/bin/*.dll "$run_dir/"
 printf 'stand-in ICU data\n' >"$run_dir/data/icudtl.dat"
 cp "$script" "$run_dir/data/app.so"
+if [ "$bluetooth" = simulated ]; then
+  cp tools/demo/simulated_bluetooth.txt "$run_dir/"
+fi
 
-exec tools/with_wine.sh "$build" "$0" --inside-wine "$screenshot" "$@"
+exec tools/with_wine.sh "$build" "$0" --inside-wine "$screenshot" "$executable" "$@"

@@ -7,6 +7,7 @@
 
 #include "standins/engine/engine_state.h"
 #include "standins/engine/script.h"
+#include "standins/engine/traffic_text.h"
 #include "standins/transcript.h"
 
 using kestro_standin::ScriptCommand;
@@ -73,8 +74,8 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
-// The window title, then as many of the last transcript lines as fit: a screenshot then shows
-// what the host did.
+// The window title, then as many of the last transcript lines as fit, channel traffic decoded:
+// a screenshot then shows what the host did.
 void Paint(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
@@ -96,7 +97,7 @@ void Paint(HWND window) {
   int room = (client.bottom - top) / line_height;
   if (room > 0) {
     for (const std::string& line : kestro_standin::TranscriptTail(static_cast<size_t>(room))) {
-      std::wstring wide = Widen(line);
+      std::wstring wide = Widen(kestro_standin::DecodeTranscriptLine(line));
       TextOutW(dc, margin, top, wide.c_str(), static_cast<int>(wide.size()));
       top += line_height;
     }

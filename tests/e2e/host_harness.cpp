@@ -131,6 +131,17 @@ bool RunFolder::WaitForTranscriptLine(const std::string& line, DWORD timeout_ms)
   return true;
 }
 
+void RunFolder::UseSimulatedBluetooth(const std::string& world) {
+  executable_name_ = L"kestro_pos_simulated.exe";
+  CopyBeside(TestBinaryFolder(), executable_name_, path_);
+  WriteFile(path_ + L"\\simulated_bluetooth.txt", world);
+}
+
+std::string RunFolder::PrinterBytes(const std::string& address_digits) const {
+  const std::wstring name(address_digits.begin(), address_digits.end());
+  return ReadFile(path_ + L"\\printers\\" + name + L".bin");
+}
+
 HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments) {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE stderr_write = nullptr;

@@ -30,7 +30,7 @@ class RunFolder {
   RunFolder& operator=(const RunFolder&) = delete;
 
   const std::wstring& path() const { return path_; }
-  std::wstring executable() const { return path_ + L"\\kestro_pos.exe"; }
+  std::wstring executable() const { return path_ + L"\\" + executable_name_; }
   std::wstring transcript_path() const { return path_ + L"\\transcript.txt"; }
 
   // Transcript lines without their " # " comments; empty when no transcript was written.
@@ -39,8 +39,15 @@ class RunFolder {
   // Polls until the transcript holds `line`; false on time-out.
   bool WaitForTranscriptLine(const std::string& line, DWORD timeout_ms = kTimeoutMs) const;
 
+  // Runs kestro_pos_simulated.exe instead, in the Bluetooth world `world`: the text of its
+  // simulated_bluetooth.txt.
+  void UseSimulatedBluetooth(const std::string& world);
+  // Every byte the simulated printer accepted, from printers/<12 hex digits>.bin.
+  std::string PrinterBytes(const std::string& address_digits) const;
+
  private:
   std::wstring path_;
+  std::wstring executable_name_ = L"kestro_pos.exe";
 };
 
 // One kestro_pos.exe process started in a run folder with `arguments` after the program name.

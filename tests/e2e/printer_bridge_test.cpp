@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/host_harness.h"
+#include "tests/e2e/wire_forms.h"
 
 namespace kestro_e2e {
 namespace {
@@ -19,29 +20,16 @@ using ::testing::ElementsAreArray;
 
 constexpr char kChannel[] = "com.kestro.pos/thermal_printer";
 
-// Standard codec values, spelled out byte by byte (all lengths here are below 254).
-std::string Str(const std::string& text) {
-  return std::string("\x07", 1) + static_cast<char>(text.size()) + text;
-}
-std::string ByteList(const std::string& bytes) {
-  return std::string("\x08", 1) + static_cast<char>(bytes.size()) + bytes;
-}
-std::string Map(const std::vector<std::pair<std::string, std::string>>& entries) {
-  std::string map = std::string("\x0d", 1) + static_cast<char>(entries.size());
-  for (const auto& entry : entries) map += entry.first + entry.second;
-  return map;
-}
-const std::string kNull(1, '\0');
-std::string Call(const std::string& method, const std::string& arguments = kNull) {
-  return Str(method) + arguments;
-}
-std::string Success(const std::string& value) { return std::string(1, '\0') + value; }
-std::string Error(const std::string& code, const std::string& message) {
-  return std::string("\x01", 1) + Str(code) + Str(message) + kNull;
-}
-const std::string kFalse("\x02", 1);
-const std::string kTrue("\x01", 1);
-const std::string kEmptyList("\x0c\x00", 2);
+using wire::ByteList;
+using wire::Call;
+using wire::Error;
+using wire::kFalse;
+using wire::kNull;
+using wire::kTrue;
+using wire::Map;
+using wire::Str;
+using wire::Success;
+const std::string kEmptyList = wire::List({});
 
 struct Exchange {
   std::string message;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "tests/thermal_printer/debug_capture.h"
 #include "tests/thermal_printer/event_recorder.h"
-#include "tests/thermal_printer/simulated_bluetooth_stack.h"
 #include "thermal_printer/bluetooth_manager.h"
 
 namespace kestro_test {

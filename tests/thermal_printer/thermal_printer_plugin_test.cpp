@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "engine_client/codec/standard_method_codec.h"
+#include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "tests/fakes/recording_engine.h"
 #include "tests/thermal_printer/debug_capture.h"
 #include "tests/thermal_printer/event_recorder.h"
-#include "tests/thermal_printer/simulated_bluetooth_stack.h"
 
 namespace kestro_test {
 namespace {

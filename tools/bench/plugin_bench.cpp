@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "engine_client/codec/standard_method_codec.h"
+#include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "tests/fakes/recording_engine.h"
-#include "tests/thermal_printer/simulated_bluetooth_stack.h"
 #include "thermal_printer/thermal_printer_plugin.h"
 #include "tools/bench/bench_messages.h"
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "tests/fakes/recording_engine.h"
-#include "tests/thermal_printer/simulated_bluetooth_stack.h"
 #include "thermal_printer/thermal_printer_plugin.h"
 #include "tools/fuzz/fuzz_support.h"
 

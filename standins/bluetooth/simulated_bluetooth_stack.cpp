@@ -1,11 +1,16 @@
-#include "tests/thermal_printer/simulated_bluetooth_stack.h"
+#include "standins/bluetooth/simulated_bluetooth_stack.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace kestro_test {
+
+const char kSimulatedBluetoothMarker[] = "Kestro simulated Bluetooth";
+
 namespace {
 
 using kestro::kInvalidSocket;
@@ -66,6 +71,16 @@ void FillDeviceInfo(const SimulatedDevice& device, kestro::DeviceInfo* info) {
   std::copy(device.name.begin(), device.name.begin() + static_cast<ptrdiff_t>(length), info->name);
 }
 
+void SleepMs(int64_t milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+uint32_t ReadUint32(const uint8_t* value, int32_t length) {
+  uint32_t number = 0;
+  for (int32_t i = std::min(length, 4) - 1; i >= 0; --i) number = (number << 8) | value[i];
+  return number;
+}
+
 bool Matches(const SimulatedDevice& device, const kestro::DeviceSearchParams& params) {
   const bool unknown = !device.remembered && !device.authenticated && !device.connected;
   return (params.return_authenticated && device.authenticated) ||
@@ -118,6 +133,11 @@ void SimulatedBluetoothStack::SetConnectHook(std::function<void(uint64_t)> hook)
 void SimulatedBluetoothStack::SetSendHook(std::function<void(uint64_t)> hook) {
   std::lock_guard<std::mutex> lock(mutex_);
   send_hook_ = std::move(hook);
+}
+
+void SimulatedBluetoothStack::SetAcceptedBytesSink(AcceptedBytesSink sink) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  accepted_sink_ = std::move(sink);
 }
 
 std::vector<std::string> SimulatedBluetoothStack::calls() const {
@@ -224,10 +244,14 @@ int32_t SimulatedBluetoothStack::SetSocketOption(kestro::SocketHandle socket, in
   const std::string call = "setsockopt(" + std::to_string(socket) + ", " + HexNumber(level) + ", " +
                            HexNumber(name) + ", " +
                            Hex(value, length > 0 ? static_cast<size_t>(length) : 0) + ") = ";
-  if (sockets_.count(socket) == 0) {
+  const auto open = sockets_.find(socket);
+  if (open == sockets_.end()) {
     Record(call + "-1");
     Fault("setsockopt on a socket that is not open");
     return Fail(kWsaNotSocket);
+  }
+  if (level == kestro::kSocketLevel && name == kestro::kOptionSendTimeout && length >= 4) {
+    open->second.send_timeout_ms = ReadUint32(value, length);
   }
   Record(call + "0");
   return 0;
@@ -258,10 +282,18 @@ int32_t SimulatedBluetoothStack::ConnectSocket(kestro::SocketHandle socket, cons
     hook = connect_hook_;
   }
   if (hook) hook(peer);
+  int64_t connect_time_ms = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto printer = printers_.find(peer);
+    if (printer != printers_.end()) connect_time_ms = printer->second.behaviour.connect_time_ms;
+  }
+  SleepMs(connect_time_ms);
   std::lock_guard<std::mutex> lock(mutex_);
   const auto printer = printers_.find(peer);
-  const int32_t error =
-      printer == printers_.end() ? kWsaTimedOut : printer->second.behaviour.connect_error;
+  const int32_t error = !radio_present_              ? kWsaNetworkDown
+                        : printer == printers_.end() ? kWsaTimedOut
+                                                     : printer->second.behaviour.connect_error;
   const auto open = sockets_.find(socket);
   if (error != 0 || open == sockets_.end()) {
     Record(call + "-1");
@@ -292,22 +324,61 @@ int32_t SimulatedBluetoothStack::Send(kestro::SocketHandle socket, const uint8_t
     hook = send_hook_;
   }
   if (hook) hook(peer);
+  SendOutcome outcome;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto open = sockets_.find(socket);
+    if (open == sockets_.end()) {
+      outcome.error = kWsaNotSocket;
+    } else if (length < 0) {
+      outcome.error = kWsaInvalidArgument;
+    } else {
+      outcome = PlanSend(open->second, printers_[peer].behaviour, length);
+    }
+  }
+  // The part travels at the printer's rate, outside the lock, so other printers are not held.
+  SleepMs(outcome.delay_ms);
   std::lock_guard<std::mutex> lock(mutex_);
   const auto open = sockets_.find(socket);
-  Printer& printer = printers_[peer];
-  const int32_t error = open == sockets_.end()      ? kWsaNotSocket
-                        : open->second.broken_error ? open->second.broken_error
-                                                    : printer.behaviour.send_error;
-  if (error != 0 || length < 0) {
+  if (outcome.error == 0 && open == sockets_.end()) outcome.error = kWsaNotSocket;
+  if (outcome.error != 0) {
     Record(call + "-1");
-    return Fail(error != 0 ? error : kWsaInvalidArgument);
+    return Fail(outcome.error);
   }
-  const int32_t taken = std::min(length, std::max(printer.behaviour.max_part, 1));
+  TakeBytes(open->second, peer, data, outcome.taken);
+  Record(call + std::to_string(outcome.taken));
+  return outcome.taken;
+}
+
+SimulatedBluetoothStack::SendOutcome SimulatedBluetoothStack::PlanSend(
+    const Socket& socket, const PrinterBehaviour& behaviour, int32_t length) {
+  SendOutcome outcome;
+  const bool dropped = behaviour.drop_after >= 0 && socket.accepted >= behaviour.drop_after;
+  outcome.error = socket.broken_error ? socket.broken_error
+                  : dropped           ? behaviour.drop_error
+                                      : behaviour.send_error;
+  if (outcome.error != 0) return outcome;
+  int64_t part = std::min(length, std::max(behaviour.max_part, 1));
+  if (behaviour.drop_after >= 0) part = std::min(part, behaviour.drop_after - socket.accepted);
+  outcome.taken = static_cast<int32_t>(part);
+  if (behaviour.bytes_per_second > 0) {
+    outcome.delay_ms = part * 1000 / behaviour.bytes_per_second;
+  }
+  // Like Winsock, a send that cannot finish within SO_SNDTIMEO fails once that time is up.
+  if (socket.send_timeout_ms > 0 && outcome.delay_ms > socket.send_timeout_ms) {
+    outcome = SendOutcome{kWsaTimedOut, 0, socket.send_timeout_ms};
+  }
+  return outcome;
+}
+
+void SimulatedBluetoothStack::TakeBytes(Socket& socket, uint64_t peer, const uint8_t* data,
+                                        int32_t taken) {
+  Printer& printer = printers_[peer];
   if (printer.behaviour.keep_bytes)
     printer.received.insert(printer.received.end(), data, data + taken);
   printer.received_count += static_cast<uint64_t>(taken);
-  Record(call + std::to_string(taken));
-  return taken;
+  socket.accepted += taken;
+  if (accepted_sink_ && taken > 0) accepted_sink_(peer, data, static_cast<size_t>(taken));
 }
 
 // "closesocket(1001) = 0"

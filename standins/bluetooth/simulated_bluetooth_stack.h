@@ -2,8 +2,9 @@
 // benchmarks. It answers like Winsock and the Windows Bluetooth API, records every call (with
 // the bytes of options and socket addresses) and every byte each printer received, and flags
 // misuse a real stack would punish (double closes, sends on closed sockets, leaked handles).
-#ifndef KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
-#define KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
+// kestro_pos_simulated.exe runs on it too, in the world of its simulated_bluetooth.txt.
+#ifndef KESTRO_STANDINS_BLUETOOTH_SIMULATED_BLUETOOTH_STACK_H_
+#define KESTRO_STANDINS_BLUETOOTH_SIMULATED_BLUETOOTH_STACK_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +24,11 @@ constexpr int32_t kWsaInvalidArgument = 10022;  // WSAEINVAL
 constexpr int32_t kWsaTimedOut = 10060;         // WSAETIMEDOUT
 constexpr int32_t kWsaConnectionReset = 10054;  // WSAECONNRESET
 constexpr int32_t kWsaNotInitialised = 10093;   // WSANOTINITIALISED
+constexpr int32_t kWsaNetworkDown = 10050;      // WSAENETDOWN: connect while the radio is off
+
+// Carried by every executable that links the simulator, and used in its diagnostics; a test
+// checks that the product executable does not contain it.
+extern const char kSimulatedBluetoothMarker[];
 
 // How one printer behaves; change it at any time with SetPrinter.
 struct PrinterBehaviour {
@@ -30,7 +36,15 @@ struct PrinterBehaviour {
   int32_t max_part = INT32_MAX;  // most bytes one send() takes
   int32_t send_error = 0;        // every send() fails with this code when non-zero
   bool keep_bytes = true;        // false: count bytes without reading them
+  int32_t connect_time_ms = 0;   // connect() takes this long, whether it succeeds or fails
+  int32_t bytes_per_second = 0;  // a part takes real time at this rate; 0: no time at all
+  int64_t drop_after = -1;       // the link drops once this many bytes were taken since the
+                                 // connect (-1: never); later sends fail with drop_error
+  int32_t drop_error = kWsaConnectionReset;
 };
+
+// Called with every part a printer takes, in order, under the stack's lock.
+using AcceptedBytesSink = std::function<void(uint64_t address, const uint8_t* data, size_t size)>;
 
 // A device the radio remembers.
 struct SimulatedDevice {
@@ -61,6 +75,7 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   // printer; tests block here to hold an operation open.
   void SetConnectHook(std::function<void(uint64_t address)> hook);
   void SetSendHook(std::function<void(uint64_t address)> hook);
+  void SetAcceptedBytesSink(AcceptedBytesSink sink);
 
   // ---- Inspection ----
   // Every call in order, e.g. "socket(32, 1, 3) = 1001"; see the .cpp for each form.
@@ -107,6 +122,14 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   struct Socket {
     uint64_t peer = 0;  // 0 until connected
     int32_t broken_error = 0;
+    int64_t accepted = 0;          // bytes taken since the connect
+    uint32_t send_timeout_ms = 0;  // SO_SNDTIMEO; 0 waits for ever
+  };
+  // What one send() will do once its time has passed: fail with error, or take `taken` bytes.
+  struct SendOutcome {
+    int32_t error = 0;
+    int32_t taken = 0;
+    int64_t delay_ms = 0;
   };
   enum class HandleKind { kRadioFind, kRadio, kDeviceFind };
   struct Handle {
@@ -119,6 +142,9 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   kestro::StackHandle NewHandle(HandleKind kind);
   bool CloseHandleOfKind(kestro::StackHandle handle, HandleKind kind, const char* call);
   int32_t Fail(int32_t code);  // sets the thread's last error, returns kSocketError
+  static SendOutcome PlanSend(const Socket& socket, const PrinterBehaviour& behaviour,
+                              int32_t length);
+  void TakeBytes(Socket& socket, uint64_t peer, const uint8_t* data, int32_t taken);  // locked
 
   mutable std::mutex mutex_;
   std::vector<std::string> calls_;
@@ -135,8 +161,9 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   int64_t clock_ = 0;
   std::function<void(uint64_t)> connect_hook_;
   std::function<void(uint64_t)> send_hook_;
+  AcceptedBytesSink accepted_sink_;
 };
 
 }  // namespace kestro_test
 
-#endif  // KESTRO_TESTS_THERMAL_PRINTER_SIMULATED_BLUETOOTH_STACK_H_
+#endif  // KESTRO_STANDINS_BLUETOOTH_SIMULATED_BLUETOOTH_STACK_H_

@@ -1,0 +1,317 @@
+// Printing that succeeds, through kestro_pos_simulated.exe in a simulated Bluetooth world: the
+// exact reply, log and print event bytes on the channel, and exactly what each printer received.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/host_harness.h"
+#include "tests/e2e/wire_forms.h"
+
+namespace kestro_e2e {
+namespace {
+
+using ::testing::ElementsAreArray;
+using wire::ByteList;
+using wire::Call;
+using wire::Map;
+using wire::Str;
+using wire::Success;
+
+constexpr char kChannel[] = "com.kestro.pos/thermal_printer";
+constexpr char kTimestampMask[] = "tttttttttttttttt";  // the 8 timestamp bytes, in hex
+constexpr char kPrinter[] = "00:11:22:AA:BB:01";
+constexpr char kPrinterFile[] = "001122AABB01";
+constexpr char kOther[] = "00:11:22:AA:BB:02";
+constexpr char kOtherFile[] = "001122AABB02";
+
+int64_t NowMilliseconds() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<int64_t>((ticks - 116444736000000000ull) / 10000);  // from 1601 to 1970
+}
+
+std::string Send(const std::string& message) {
+  return std::string("send ") + kChannel + " " + Hex(message);
+}
+std::string Reply(const std::string& value) {
+  return std::string("reply ") + kChannel + " " + Hex(Success(value));
+}
+std::string Event(const std::string& call) {
+  return std::string("event ") + kChannel + " " + Hex(call);
+}
+// An "onLogMessage" event with its timestamp masked: the map's last value is the timestamp.
+std::string LogEvent(const std::string& text) {
+  const std::string line = Event(
+      Call("onLogMessage", Map({{Str("message"), Str(text)}, {Str("timestamp"), wire::Int64(0)}})));
+  return line.substr(0, line.size() - 16) + kTimestampMask;
+}
+std::vector<std::string> LogEvents(const std::vector<std::string>& texts) {
+  std::vector<std::string> lines;
+  for (const std::string& text : texts) lines.push_back(LogEvent("BluetoothManager: " + text));
+  return lines;
+}
+std::vector<std::string> SocketLogEvents(const std::string& address) {
+  return LogEvents({"CreateRfcommSocket for " + address, "Socket created successfully",
+                    "Attempting RFCOMM connect...", "RFCOMM connection successful!"});
+}
+
+std::string AddressArguments(const std::string& address) {
+  return Map({{Str("macAddress"), Str(address)}, {Str("printerUuid"), Str("printer-1")}});
+}
+std::string PrintCall(const std::string& address, const std::string& job,
+                      const std::string& bytes) {
+  return Call("printBle", Map({{Str("macAddress"), Str(address)},
+                               {Str("printerUuid"), Str("printer-1")},
+                               {Str("jobUuid"), Str(job)},
+                               {Str("bytes"), ByteList(bytes)}}));
+}
+std::string PrintSucceeded(const std::string& job) {
+  return Event(Call("onPrintSuccessWindows",
+                    Map({{Str("jobUuid"), Str(job)}, {Str("printerUuid"), Str("printer-1")}})));
+}
+std::string PrintFailed(const std::string& job, const std::string& error) {
+  return Event(
+      Call("onPrintFailedWindows", Map({{Str("error"), Str(error)}, {Str("jobUuid"), Str(job)}})));
+}
+
+std::string Receipt(const std::string& title, size_t size) {
+  std::string bytes = "\x1b@\x1b\x61\x01" + title + "\n";
+  while (bytes.size() < size) bytes += static_cast<char>('0' + bytes.size() % 10);
+  return bytes.substr(0, size);
+}
+
+std::vector<std::string> Join(const std::vector<std::vector<std::string>>& parts) {
+  std::vector<std::string> joined;
+  for (const auto& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+// Runs the simulated executable in a world: "setup", then the calls, then it closes.
+class SimulatedPrintingTest : public ::testing::Test {
+ protected:
+  // The channel traffic after the reply to "setup", log timestamps masked.
+  std::vector<std::string> Run(const std::string& world, const std::vector<std::string>& calls) {
+    std::string script = Send(Call("setup")) + "\n";
+    for (const std::string& call : calls) script += Send(call) + "\n";
+    folder_ = std::make_unique<RunFolder>(script + "close\n");
+    folder_->UseSimulatedBluetooth(world);
+    HostProcess host(*folder_);
+    EXPECT_EQ(host.WaitForExit(60000), 0u);
+    standard_error_ = host.StandardErrorLines();
+    return Traffic();
+  }
+
+  std::vector<std::string> Traffic() {
+    std::vector<std::string> traffic;
+    bool after_setup = false;
+    for (const std::string& line : folder_->Transcript()) {
+      const bool channel_line = line.rfind("send ", 0) == 0 || line.rfind("reply", 0) == 0 ||
+                                line.rfind("event ", 0) == 0;
+      if (!channel_line) continue;
+      if (line == Reply(wire::kTrue) && !after_setup) {
+        after_setup = true;
+        continue;
+      }
+      if (!after_setup) continue;
+      if (line.rfind(Event(Str("onLogMessage")), 0) == 0) {
+        timestamps_.push_back(Timestamp(line));
+        traffic.push_back(line.substr(0, line.size() - 16) + kTimestampMask);
+      } else {
+        traffic.push_back(line);
+      }
+    }
+    return traffic;
+  }
+
+  static int64_t Timestamp(const std::string& line) {
+    int64_t value = 0;
+    for (int i = 7; i >= 0; --i) {
+      value =
+          (value << 8) |
+          std::stoll(line.substr(line.size() - 16 + static_cast<size_t>(2 * i), 2), nullptr, 16);
+    }
+    return value;
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(standard_error_, expected_standard_error_);
+    const int64_t now = NowMilliseconds();
+    for (int64_t timestamp : timestamps_) {
+      EXPECT_LT(std::llabs(now - timestamp), 60000) << "log timestamp " << timestamp;
+    }
+  }
+
+  std::unique_ptr<RunFolder> folder_;
+  std::vector<int64_t> timestamps_;
+  std::vector<std::string> standard_error_;
+  std::vector<std::string> expected_standard_error_;
+};
+
+TEST_F(SimulatedPrintingTest, ListsDevicesWithEveryKeyAndExactBytes) {
+  const std::string world =
+      "device 00:11:22:AA:BB:01 0x040680 remembered,authenticated Принтер Кухня\n"
+      "device 00:11:22:AA:BB:02 0x5A020C remembered Phone\n";
+  const std::string devices = wire::List({
+      Map({{Str("deviceCl"), wire::Int32(0x040680)},
+           {Str("deviceName"), Str("Принтер Кухня")},
+           {Str("isConnected"), wire::kFalse},
+           {Str("isPaired"), wire::kTrue},
+           {Str("macAddress"), Str(kPrinter)},
+           {Str("majDeviceCl"), wire::Int32(6)}}),
+      Map({{Str("deviceCl"), wire::Int32(0x5A020C)},
+           {Str("deviceName"), Str("Phone")},
+           {Str("isConnected"), wire::kFalse},
+           {Str("isPaired"), wire::kFalse},
+           {Str("macAddress"), Str(kOther)},
+           {Str("majDeviceCl"), wire::Int32(2)}}),
+  });
+  EXPECT_THAT(Run(world, {Call("checkBleEnabled"), Call("getBleDevices")}),
+              ElementsAreArray(Join({
+                  {Send(Call("checkBleEnabled")), Reply(wire::kTrue), Send(Call("getBleDevices"))},
+                  LogEvents({"Getting paired devices...",
+                             std::string("Found device: Принтер Кухня (") + kPrinter + ")",
+                             std::string("Found device: Phone (") + kOther + ")",
+                             "Found 2 paired devices"}),
+                  {Reply(devices)},
+              })));
+}
+
+TEST_F(SimulatedPrintingTest, ConnectsReusesAndPrints) {
+  const std::string receipt = Receipt("KESTRO", 300);
+  const std::string connect = Call("connectBle", AddressArguments("00:11:22:aa:bb:01"));
+  EXPECT_THAT(Run(std::string("printer ") + kPrinter + "\n",
+                  {connect, connect, PrintCall(kPrinter, "job-1", receipt),
+                   Call("isBleConnected", AddressArguments(kPrinter))}),
+              ElementsAreArray(Join({
+                  {Send(connect)},
+                  LogEvents({std::string("Connecting to ") + kPrinter}),
+                  SocketLogEvents(kPrinter),
+                  LogEvents({std::string("Connected successfully to ") + kPrinter}),
+                  {Reply(wire::kTrue), Send(connect)},
+                  LogEvents({std::string("Connecting to ") + kPrinter,
+                             std::string("Already connected to ") + kPrinter}),
+                  {Reply(wire::kTrue), Send(PrintCall(kPrinter, "job-1", receipt))},
+                  LogEvents({std::string("Printing 300 bytes to ") + kPrinter,
+                             "Print successful, sent 300 bytes"}),
+                  {PrintSucceeded("job-1"), Reply(wire::kTrue)},
+                  {Send(Call("isBleConnected", AddressArguments(kPrinter))), Reply(wire::kTrue)},
+              })));
+  EXPECT_EQ(folder_->PrinterBytes(kPrinterFile), receipt);
+}
+
+TEST_F(SimulatedPrintingTest, LargeJobArrivesInPartsAtThePrintersRate) {
+  const std::string job = Receipt("LOGO", 64 * 1024);
+  const std::vector<std::string> traffic =
+      Run(std::string("printer ") + kPrinter + " rate=32768 max-part=4096\n",
+          {PrintCall(kPrinter, "job-64k", job)});
+  EXPECT_THAT(traffic, ElementsAreArray(Join({
+                           {Send(PrintCall(kPrinter, "job-64k", job))},
+                           LogEvents({std::string("Printing 65536 bytes to ") + kPrinter}),
+                           SocketLogEvents(kPrinter),
+                           LogEvents({"Print successful, sent 65536 bytes"}),
+                           {PrintSucceeded("job-64k"), Reply(wire::kTrue)},
+                       })));
+  EXPECT_TRUE(folder_->PrinterBytes(kPrinterFile) == job);
+  // Sixteen parts of 125 ms each between the first and the last log line of the job.
+  ASSERT_EQ(timestamps_.size(), 6u);
+  EXPECT_GE(timestamps_.back() - timestamps_.front(), 1900);
+}
+
+TEST_F(SimulatedPrintingTest, RefusedConnectIsExplained) {
+  const std::string connect = Call("connectBle", AddressArguments(kPrinter));
+  const std::string print = PrintCall(kPrinter, "job-1", "\x1b@x\n");
+  EXPECT_THAT(
+      Run(std::string("printer ") + kPrinter + " connect=10061 connect-ms=100\n", {connect, print}),
+      ElementsAreArray(Join({
+          {Send(connect)},
+          LogEvents({std::string("Connecting to ") + kPrinter,
+                     std::string("CreateRfcommSocket for ") + kPrinter,
+                     "Socket created successfully", "Attempting RFCOMM connect...",
+                     "connect() failed with error 10061 (Connection refused - printer may not "
+                     "support SPP)",
+                     "Failed to create RFCOMM socket"}),
+          {Reply(wire::kFalse), Send(print)},
+          LogEvents({std::string("Printing 4 bytes to ") + kPrinter,
+                     std::string("CreateRfcommSocket for ") + kPrinter,
+                     "Socket created successfully", "Attempting RFCOMM connect...",
+                     "connect() failed with error 10061 (Connection refused - printer may not "
+                     "support SPP)",
+                     "Failed to connect for print"}),
+          {PrintFailed("job-1", "Connection failed"), Reply(wire::kFalse)},
+      })));
+  EXPECT_EQ(folder_->PrinterBytes(kPrinterFile), "");
+}
+
+TEST_F(SimulatedPrintingTest, StaleLinkFailsOneJobAndTheNextReconnects) {
+  const std::string first = Receipt("FIRST", 200);
+  const std::string third = Receipt("THIRD", 150);
+  // The link drops right after the first job: the printer was switched off and on.
+  EXPECT_THAT(Run(std::string("printer ") + kPrinter + " drop-after=200\n",
+                  {PrintCall(kPrinter, "job-1", first), PrintCall(kPrinter, "job-2", "\x1b@\n"),
+                   PrintCall(kPrinter, "job-3", third)}),
+              ElementsAreArray(Join({
+                  {Send(PrintCall(kPrinter, "job-1", first))},
+                  LogEvents({std::string("Printing 200 bytes to ") + kPrinter}),
+                  SocketLogEvents(kPrinter),
+                  LogEvents({"Print successful, sent 200 bytes"}),
+                  {PrintSucceeded("job-1"), Reply(wire::kTrue)},
+                  {Send(PrintCall(kPrinter, "job-2", "\x1b@\n"))},
+                  LogEvents({std::string("Printing 3 bytes to ") + kPrinter,
+                             "Send failed with error: 10054"}),
+                  {PrintFailed("job-2", "Send failed: 10054"), Reply(wire::kFalse)},
+                  {Send(PrintCall(kPrinter, "job-3", third))},
+                  LogEvents({std::string("Printing 150 bytes to ") + kPrinter}),
+                  SocketLogEvents(kPrinter),
+                  LogEvents({"Print successful, sent 150 bytes"}),
+                  {PrintSucceeded("job-3"), Reply(wire::kTrue)},
+              })));
+  EXPECT_EQ(folder_->PrinterBytes(kPrinterFile), first + third);
+}
+
+TEST_F(SimulatedPrintingTest, EachPrinterReceivesOnlyItsOwnBytes) {
+  const std::string kitchen = Receipt("KITCHEN", 120);
+  const std::string bar = Receipt("BAR", 90);
+  Run(std::string("printer ") + kPrinter + " max-part=7\nprinter " + kOther + " max-part=5\n",
+      {PrintCall(kPrinter, "k1", kitchen), PrintCall(kOther, "b1", bar),
+       PrintCall(kPrinter, "k2", kitchen)});
+  EXPECT_EQ(folder_->PrinterBytes(kPrinterFile), kitchen + kitchen);
+  EXPECT_EQ(folder_->PrinterBytes(kOtherFile), bar);
+}
+
+TEST_F(SimulatedPrintingTest, MalformedWorldIsNamedOnStandardErrorAndHasNoRadio) {
+  EXPECT_THAT(Run("radio present\nprinter 00:11 rate=5\n", {Call("checkBleEnabled")}),
+              ElementsAreArray({Send(Call("checkBleEnabled")), Reply(wire::kFalse)}));
+  std::string folder;  // ASCII: under the temporary directory
+  for (wchar_t c : folder_->path()) folder += static_cast<char>(c);
+  expected_standard_error_ = {"Kestro simulated Bluetooth: " + folder +
+                              "\\simulated_bluetooth.txt line 2: bad address \"00:11\"; the "
+                              "simulated radio is off"};
+}
+
+TEST(SimulatedExecutableTest, OnlyTheTwinCarriesTheSimulator) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  folder.erase(folder.find_last_of(L"\\/"));
+  const auto contains_marker = [&](const wchar_t* name) {
+    std::ifstream file((folder + L"\\" + name).c_str(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    EXPECT_GT(bytes.str().size(), 100000u) << name;
+    return bytes.str().find("Kestro simulated Bluetooth") != std::string::npos;
+  };
+  EXPECT_FALSE(contains_marker(L"kestro_pos.exe"));
+  EXPECT_TRUE(contains_marker(L"kestro_pos_simulated.exe"));
+}
+
+}  // namespace
+}  // namespace kestro_e2e

@@ -1,0 +1,210 @@
+// The simulated Bluetooth world file: what each statement makes the stack do, and the line and
+// reason given for each malformed line.
+#include "standins/bluetooth/simulated_world.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace kestro_test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// A stack in the world given by text, with Winsock started.
+class WorldTest : public ::testing::Test {
+ protected:
+  void Load(const std::string& text) {
+    SimulatedWorld world;
+    WorldError error;
+    ASSERT_TRUE(ParseSimulatedWorld(text, &world, &error)) << error.line << ": " << error.what;
+    ApplySimulatedWorld(world, &stack_);
+    stack_.StartWinsock(kestro::kWinsockVersion22);
+  }
+  // A socket connected to address with the host's send time-out, or kInvalidSocket.
+  kestro::SocketHandle Connect(uint64_t address, uint32_t send_timeout_ms = 15000) {
+    const kestro::SocketHandle socket = stack_.OpenSocket(32, 1, 3);
+    const uint8_t timeout[4] = {static_cast<uint8_t>(send_timeout_ms),
+                                static_cast<uint8_t>(send_timeout_ms >> 8), 0, 0};
+    stack_.SetSocketOption(socket, kestro::kSocketLevel, kestro::kOptionSendTimeout, timeout, 4);
+    const kestro::RfcommSocketAddress rfcomm = kestro::MakeRfcommSocketAddress(address);
+    if (stack_.ConnectSocket(socket, rfcomm.data(), 30) == 0) return socket;
+    stack_.CloseSocket(socket);
+    return kestro::kInvalidSocket;
+  }
+  int32_t Send(kestro::SocketHandle socket, int32_t length) {
+    const std::vector<uint8_t> bytes(static_cast<size_t>(length), 0x55);
+    return stack_.Send(socket, bytes.data(), length, 0);
+  }
+
+  SimulatedBluetoothStack stack_;
+};
+
+TEST_F(WorldTest, DevicesAreListedAsWritten) {
+  Load(
+      "# a comment\n\nradio present\n"
+      "device 00:11:22:33:44:55 0x040680 remembered,authenticated Кухня 1\n"
+      "device aa:bb:cc:dd:ee:ff 263808 connected\r\n");
+  kestro::DeviceSearchParams search;
+  search.size = 40;
+  search.return_authenticated = search.return_remembered = search.return_connected = true;
+  kestro::RadioSearchParams radio_search{4};
+  kestro::StackHandle radio = 0;
+  const kestro::StackHandle radio_find = stack_.FindFirstRadio(radio_search, &radio);
+  ASSERT_NE(radio_find, 0u);
+  search.radio = radio;
+  kestro::DeviceInfo info;
+  info.size = 560;
+  const kestro::StackHandle find = stack_.FindFirstDevice(search, &info);
+  ASSERT_NE(find, 0u);
+  EXPECT_EQ(info.address, 0x001122334455ull);
+  EXPECT_EQ(info.class_of_device, 0x040680u);
+  EXPECT_TRUE(info.remembered && info.authenticated && !info.connected);
+  EXPECT_EQ(std::u16string(info.name), u"Кухня 1");
+  ASSERT_TRUE(stack_.FindNextDevice(find, &info));
+  EXPECT_EQ(info.address, 0xAABBCCDDEEFFull);
+  EXPECT_TRUE(!info.remembered && !info.authenticated && info.connected);
+  EXPECT_EQ(std::u16string(info.name), u"");
+  EXPECT_FALSE(stack_.FindNextDevice(find, &info));
+  stack_.FindDeviceClose(find);
+  stack_.FindRadioClose(radio_find);
+  stack_.CloseHandle(radio);
+  EXPECT_EQ(stack_.faults(), std::vector<std::string>());
+}
+
+TEST_F(WorldTest, PrinterTakesPartsAtItsRateAndDropsAfterItsCount) {
+  Load("printer 00:00:00:00:00:01 rate=2000 max-part=100 drop-after=250 drop-error=10053\n");
+  std::vector<std::pair<uint64_t, size_t>> accepted;
+  stack_.SetAcceptedBytesSink(
+      [&](uint64_t address, const uint8_t*, size_t size) { accepted.emplace_back(address, size); });
+  const kestro::SocketHandle socket = Connect(1);
+  ASSERT_NE(socket, kestro::kInvalidSocket);
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(Send(socket, 1000), 100);
+  EXPECT_GE(MillisecondsSince(start), 50);  // 100 bytes at 2000 per second
+  EXPECT_EQ(Send(socket, 1000), 100);
+  EXPECT_EQ(Send(socket, 1000), 50);  // up to the drop
+  EXPECT_EQ(Send(socket, 1000), kestro::kSocketError);
+  EXPECT_EQ(stack_.LastSocketError(), 10053);
+  EXPECT_EQ(accepted, (std::vector<std::pair<uint64_t, size_t>>{{1, 100}, {1, 100}, {1, 50}}));
+  stack_.CloseSocket(socket);
+  // The count starts again with each connect.
+  const kestro::SocketHandle again = Connect(1);
+  EXPECT_EQ(Send(again, 10), 10);
+  stack_.CloseSocket(again);
+}
+
+TEST_F(WorldTest, PartSlowerThanTheSendTimeOutFailsWith10060AfterIt) {
+  Load("printer 00:00:00:00:00:01 rate=100 max-part=1000\n");  // a part would take 10 s
+  const kestro::SocketHandle socket = Connect(1, 200);
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(Send(socket, 1000), kestro::kSocketError);
+  EXPECT_EQ(stack_.LastSocketError(), 10060);
+  const int64_t elapsed = MillisecondsSince(start);
+  EXPECT_GE(elapsed, 190);
+  EXPECT_LT(elapsed, 5000);
+  EXPECT_EQ(stack_.ReceivedCount(1), 0u);
+  stack_.CloseSocket(socket);
+}
+
+TEST_F(WorldTest, ConnectFailsWithItsCodeAfterItsTime) {
+  Load("printer 00:00:00:00:00:02 connect=10060 connect-ms=150\nprinter 00:00:00:00:00:03\n");
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(Connect(2), kestro::kInvalidSocket);
+  EXPECT_GE(MillisecondsSince(start), 140);
+  const kestro::SocketHandle socket = stack_.OpenSocket(32, 1, 3);
+  const kestro::RfcommSocketAddress rfcomm = kestro::MakeRfcommSocketAddress(2);
+  EXPECT_EQ(stack_.ConnectSocket(socket, rfcomm.data(), 30), kestro::kSocketError);
+  EXPECT_EQ(stack_.LastSocketError(), 10060);
+  stack_.CloseSocket(socket);
+  const kestro::SocketHandle open = Connect(3);
+  EXPECT_NE(open, kestro::kInvalidSocket);
+  stack_.CloseSocket(open);
+}
+
+TEST_F(WorldTest, WithoutARadioConnectsFailWithNetworkDown) {
+  Load("radio absent\nprinter 00:00:00:00:00:01\n");
+  kestro::StackHandle radio = 0;
+  EXPECT_EQ(stack_.FindFirstRadio(kestro::RadioSearchParams{4}, &radio), 0u);
+  const kestro::SocketHandle socket = stack_.OpenSocket(32, 1, 3);
+  const kestro::RfcommSocketAddress rfcomm = kestro::MakeRfcommSocketAddress(1);
+  EXPECT_EQ(stack_.ConnectSocket(socket, rfcomm.data(), 30), kestro::kSocketError);
+  EXPECT_EQ(stack_.LastSocketError(), 10050);
+  stack_.CloseSocket(socket);
+}
+
+TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
+  struct Case {
+    const char* line;
+    const char* what;
+  };
+  const Case cases[] = {
+      {"radio", "radio must be followed by present or absent"},
+      {"radio on", "radio must be followed by present or absent"},
+      {"scanner 00:11:22:33:44:55", "unknown statement \"scanner\" (radio, device or printer)"},
+      {"device 00:11:22:33:44:55 0x1F00",
+       "device needs an address, a class of device, flags and a name"},
+      {"device 00:11:22:33:44 0x1F00 - Name", "bad address \"00:11:22:33:44\""},
+      {"device 00-11-22-33-44-55 0x1F00 - Name", "bad address \"00-11-22-33-44-55\""},
+      {"device 00:00:00:00:00:00 0x1F00 - Name", "bad address \"00:00:00:00:00:00\""},
+      {"device 00:11:22:33:44:55 0x1G00 - Name", "bad class of device \"0x1G00\""},
+      {"device 00:11:22:33:44:55 0x100000000 - Name", "bad class of device \"0x100000000\""},
+      {"device 00:11:22:33:44:55 0 paired Name",
+       "unknown device flag \"paired\" (remembered, authenticated, connected, or - for none)"},
+      {"device 00:11:22:33:44:55 0 remembered,,connected Name",
+       "unknown device flag \"\" (remembered, authenticated, connected, or - for none)"},
+      {"device 00:11:22:33:44:55 0 - Caf\xC3", "the device name is not valid UTF-8"},
+      {"device 00:11:22:33:44:55 0 - \xC0\xAF", "the device name is not valid UTF-8"},
+      {"device 00:11:22:33:44:55 0 - \xED\xA0\x80", "the device name is not valid UTF-8"},
+      {"printer", "printer needs an address"},
+      {"printer 00:11:22:33:44:55 speed=9600",
+       "unknown printer setting \"speed=9600\" (connect, connect-ms, rate, max-part, drop-after, "
+       "drop-error)"},
+      {"printer 00:11:22:33:44:55 connect=refused",
+       "bad value for connect: \"refused\" (ok or a Winsock error code)"},
+      {"printer 00:11:22:33:44:55 rate=-5", "bad value for rate: \"-5\""},
+      {"printer 00:11:22:33:44:55 rate=", "bad value for rate: \"\""},
+      {"printer 00:11:22:33:44:55 rate=0", "rate must be at least 1"},
+      {"printer 00:11:22:33:44:55 max-part=0", "max-part must be at least 1"},
+      {"printer 00:11:22:33:44:55 connect-ms=99999999999",
+       "bad value for connect-ms: \"99999999999\""},
+  };
+  for (const Case& c : cases) {
+    SimulatedWorld world;
+    WorldError error;
+    EXPECT_FALSE(ParseSimulatedWorld(std::string("# world\nradio present\n") + c.line + "\n",
+                                     &world, &error))
+        << c.line;
+    EXPECT_EQ(error.line, 3u) << c.line;
+    EXPECT_EQ(error.what, c.what) << c.line;
+  }
+}
+
+TEST(SimulatedWorldTest, PrinterGivenTwiceAndOverlongNamesAreRefused) {
+  SimulatedWorld world;
+  WorldError error;
+  EXPECT_FALSE(ParseSimulatedWorld("printer 00:11:22:33:44:55\nprinter 00:11:22:33:44:55 rate=10\n",
+                                   &world, &error));
+  EXPECT_EQ(error.line, 2u);
+  EXPECT_EQ(error.what, "printer 00:11:22:33:44:55 given twice");
+
+  const std::string longest(247, 'n');
+  EXPECT_TRUE(ParseSimulatedWorld("device 00:11:22:33:44:55 0 - " + longest, &world, &error));
+  EXPECT_FALSE(
+      ParseSimulatedWorld("device 00:11:22:33:44:55 0 - " + longest + "n", &world, &error));
+  EXPECT_EQ(error.what, "the device name is longer than 247 UTF-16 units");
+}
+
+TEST(SimulatedWorldTest, AddressFileNameIsTwelveUpperCaseHexDigits) {
+  EXPECT_EQ(AddressFileName(0x00AB0C0D0E0Full), "00AB0C0D0E0F");
+  EXPECT_EQ(AddressFileName(0xFFFF001122334455ull), "001122334455");
+}
+
+}  // namespace
+}  // namespace kestro_test

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Writes tools/demo/app_script.txt, the demo application for the stand-in engine: the calls the
+point-of-sale app makes to the thermal printer bridge, each as standard codec bytes with a
+readable comment. Run it after changing the calls or the receipt.
+
+Usage: make_app_script.py [OUT]
+"""
+import os
+import struct
+import sys
+
+CHANNEL = "com.kestro.pos/thermal_printer"
+COUNTER = "00:11:22:AA:BB:01"  # works (tools/demo/simulated_bluetooth.txt)
+KITCHEN = "00:11:22:AA:BB:02"  # switched off
+
+
+def size(n):
+    if n < 254:
+        return bytes([n])
+    if n <= 0xFFFF:
+        return b"\xfe" + struct.pack("<H", n)
+    return b"\xff" + struct.pack("<I", n)
+
+
+def value(v):
+    if v is None:
+        return b"\x00"
+    if v is True:
+        return b"\x01"
+    if v is False:
+        return b"\x02"
+    if isinstance(v, str):
+        raw = v.encode("utf-8")
+        return b"\x07" + size(len(raw)) + raw
+    if isinstance(v, (bytes, bytearray)):
+        return b"\x08" + size(len(v)) + bytes(v)
+    if isinstance(v, dict):
+        return b"\x0d" + size(len(v)) + b"".join(value(k) + value(x) for k, x in v.items())
+    raise TypeError(v)
+
+
+def call(method, arguments=None):
+    return value(method) + value(arguments)
+
+
+def receipt():
+    esc, gs = b"\x1b", b"\x1d"
+    lines = [
+        esc + b"@",                                   # initialise
+        esc + b"a\x01" + esc + b"E\x01" + gs + b"!\x11" + b"KESTRO CAFE\n",
+        gs + b"!\x00" + esc + b"E\x00" + b"12 Market Street\n",
+        b"Till 2   07.12.2026 09:41\n",
+        esc + b"a\x00" + esc + b"-\x01" + b"Order 1042\n" + esc + b"-\x00",
+        b"2 x Espresso              5.00\n",
+        b"1 x Croissant             2.80\n",
+        b"1 x Orange juice          3.50\n",
+        b"1 x Cheese sandwich       6.20\n",
+        b"--------------------------------\n",
+        esc + b"!\x18" + b"TOTAL                    17.50\n" + esc + b"!\x00",
+        b"Card                     17.50\n",
+        esc + b"a\x01" + b"Thank you!\n",
+        esc + b"d\x04",                               # feed four lines
+        gs + b"V\x42\x00",                            # feed to the cutter and cut
+    ]
+    return b"".join(lines)
+
+
+def address(mac):
+    return {"macAddress": mac, "printerUuid": "counter" if mac == COUNTER else "kitchen"}
+
+
+STEPS = [
+    ("setup", call("setup")),
+    ("checkBleEnabled -> true: the simulated radio", call("checkBleEnabled")),
+    ("getPairedDevices -> the three devices Windows knows", call("getPairedDevices")),
+    ("connectBle to the counter printer -> true", call("connectBle", address(COUNTER))),
+    ("isBleConnected -> true", call("isBleConnected", address(COUNTER))),
+    ("printBle: the receipt to the counter printer -> true",
+     call("printBle", dict(address(COUNTER), jobUuid="order-1042", bytes=receipt()))),
+    ("printBle: the kitchen ticket to the kitchen printer, which is off -> false after 2 s",
+     call("printBle", dict(address(KITCHEN), jobUuid="kitchen-1042",
+                           bytes=b"\x1b@\x1b!\x30Order 1042\n2 x Espresso\n\x1bd\x03\x1dV\x01"))),
+    ("printBle without bytes -> INVALID_ARGS", call("printBle", address(COUNTER))),
+    ("destroy", call("destroy")),
+]
+
+
+def main(out):
+    lines = [
+        "# Kestro POS demo application for the stand-in engine, written by make_app_script.py:",
+        "# the calls the point-of-sale app makes to the thermal printer bridge. Each send line is",
+        "# one method call in standard codec bytes; the transcript shows the host's reply to each",
+        "# and the bridge's events. The printers are those of simulated_bluetooth.txt.",
+        "wait 400",
+    ]
+    for comment, message in STEPS:
+        lines.append("# " + comment)
+        lines.append("send %s %s" % (CHANNEL, message.hex()))
+    lines += ["# Leave the window up long enough for a screenshot, then close it.", "wait 2500",
+              "close"]
+    with open(out, "w", encoding="utf-8") as script:
+        script.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else
+         os.path.join(os.path.dirname(os.path.abspath(__file__)), "app_script.txt"))
