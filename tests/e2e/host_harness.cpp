@@ -1,5 +1,7 @@
 #include "tests/e2e/host_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -102,7 +104,20 @@ RunFolder::RunFolder(const std::string& script, Bundle bundle) : path_(NewTempor
   if (bundle != Bundle::kNoApp) WriteFile(data + L"\\app.so", script);
 }
 
-RunFolder::~RunFolder() { RemoveTree(path_); }
+RunFolder::~RunFolder() {
+  for (const std::string& line : SplitLines(ReadFile(transcript_path()))) {
+    if (line.rfind("fault ", 0) == 0) ADD_FAILURE() << "the engine library was misused: " << line;
+  }
+  RemoveTree(path_);
+}
+
+void RunFolder::AddFakeDwmapi() {
+  CopyBeside(TestBinaryFolder() + L"\\test_only", L"dwmapi.dll", path_);
+}
+
+std::vector<std::string> RunFolder::DwmCalls() const {
+  return SplitLines(ReadFile(dwm_log_path()));
+}
 
 std::vector<std::string> RunFolder::Transcript() const {
   std::vector<std::string> lines;
@@ -148,6 +163,7 @@ HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments)
   startup.hStdError = stderr_write;
 
   ::SetEnvironmentVariableW(L"KESTRO_STANDIN_TRANSCRIPT", folder.transcript_path().c_str());
+  ::SetEnvironmentVariableW(L"KESTRO_FAKE_DWMAPI_LOG", folder.dwm_log_path().c_str());
   const std::wstring executable = folder.executable();
   std::wstring command_line = L"\"" + executable + L"\"";
   if (!arguments.empty()) command_line += L" " + arguments;
@@ -266,28 +282,27 @@ std::string Hex(const std::string& bytes) {
   return hex;
 }
 
-namespace {
-constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
-constexpr wchar_t kLogPixels[] = L"LogPixels";
-}  // namespace
-
-ScopedLogPixels::ScopedLogPixels(DWORD dpi) {
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (::RegGetValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, RRF_RT_REG_DWORD, nullptr, &value,
-                     &size) == ERROR_SUCCESS) {
-    previous_ = value;
+ScopedUserDword::ScopedUserDword(const wchar_t* key, const wchar_t* name, DWORD value)
+    : key_(key), name_(name) {
+  DWORD previous = 0;
+  DWORD size = sizeof(previous);
+  if (::RegGetValueW(HKEY_CURRENT_USER, key_, name_, RRF_RT_REG_DWORD, nullptr, &previous, &size) ==
+      ERROR_SUCCESS) {
+    previous_ = previous;
   }
-  ::RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, REG_DWORD, &dpi, sizeof(dpi));
+  Set(value);
 }
 
-ScopedLogPixels::~ScopedLogPixels() {
+ScopedUserDword::~ScopedUserDword() {
   if (previous_) {
-    DWORD value = *previous_;
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, REG_DWORD, &value, sizeof(value));
+    Set(*previous_);
   } else {
-    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels);
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key_, name_);
   }
+}
+
+void ScopedUserDword::Set(DWORD value) {
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, key_, name_, REG_DWORD, &value, sizeof(value));
 }
 
 }  // namespace kestro_e2e
