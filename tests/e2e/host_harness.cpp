@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -135,6 +136,13 @@ bool RunFolder::TranscriptHas(const std::string& line) const {
     if (written == line) return true;
   }
   return false;
+}
+
+std::vector<std::string> RunFolder::TranscriptAfter(const std::string& line) const {
+  std::vector<std::string> lines = Transcript();
+  auto found = std::find(lines.begin(), lines.end(), line);
+  if (found == lines.end()) return {};
+  return std::vector<std::string>(found + 1, lines.end());
 }
 
 bool RunFolder::WaitForTranscriptLine(const std::string& line, DWORD timeout_ms) const {

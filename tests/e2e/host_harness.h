@@ -45,6 +45,8 @@ class RunFolder {
   // Transcript lines without their " # " comments; empty when no transcript was written.
   std::vector<std::string> Transcript() const;
   bool TranscriptHas(const std::string& line) const;
+  // The lines after the first one equal to `line`; empty when there is none.
+  std::vector<std::string> TranscriptAfter(const std::string& line) const;
   // Polls until the transcript holds `line`; false on time-out.
   bool WaitForTranscriptLine(const std::string& line, DWORD timeout_ms = kTimeoutMs) const;
 

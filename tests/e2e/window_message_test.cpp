@@ -76,18 +76,6 @@ std::string RectText(const RECT& rect) {
          std::to_string(rect.right) + "," + std::to_string(rect.bottom);
 }
 
-// Transcript lines after the first one equal to `marker`.
-std::vector<std::string> LinesAfter(const std::vector<std::string>& transcript,
-                                    const std::string& marker) {
-  std::vector<std::string> after;
-  bool seen = false;
-  for (const std::string& line : transcript) {
-    if (seen) after.push_back(line);
-    if (line == marker) seen = true;
-  }
-  return after;
-}
-
 // A resize from outside sends WM_SIZE. Unclaimed, the host moves the view onto the new client
 // area; claimed by the engine, the host's own handling never runs and the view stays as it was.
 TEST(WindowMessageTest, ResizeReachesTheHostOnlyWhenTheEngineDoesNotClaimIt) {
@@ -140,7 +128,7 @@ TEST(WindowMessageTest, FontChangeReloadsFontsUnlessTheEngineClaimsIt) {
     std::vector<std::string> expected = c.per_message;
     expected.insert(expected.end(), c.per_message.begin(), c.per_message.end());
     expected.push_back("destroyed");
-    EXPECT_THAT(LinesAfter(host.folder().Transcript(), c.script_line), ElementsAreArray(expected));
+    EXPECT_THAT(host.folder().TranscriptAfter(c.script_line), ElementsAreArray(expected));
   }
 }
 
