@@ -98,6 +98,7 @@ TEST(WindowMessageTest, ResizeReachesTheHostOnlyWhenTheEngineDoesNotClaimIt) {
     ASSERT_TRUE(::SetWindowPos(host.window(), nullptr, 0, 0, 900, 600,
                                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
     EXPECT_TRUE(host.folder().WaitForTranscriptLine(c.transcript_line));
+    host.Send(WM_NULL);  // the resize has been handled to the end once this is answered
     const RECT client = ClientRect(host.window());
     EXPECT_NE(RectText(client), RectText(before));
     EXPECT_EQ(RectText(host.ViewRect()), RectText(c.view_follows ? client : before));
