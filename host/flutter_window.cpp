@@ -40,15 +40,20 @@ void FlutterWindow::OnDestroying() {
   Win32Window::OnDestroying();
 }
 
+bool FlutterWindow::ControllerIsRunning() const {
+  return flutter_controller_ && flutter_controller_->Engine() != nullptr &&
+         flutter_controller_->View() != nullptr;
+}
+
 LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (flutter_controller_) {
+  if (ControllerIsRunning()) {
     std::optional<LRESULT> result =
         flutter_controller_->HandleTopLevelWindowProc(window, message, wparam, lparam);
     if (result) {
       return *result;
     }
   }
-  if (message == WM_FONTCHANGE && flutter_controller_) {
+  if (message == WM_FONTCHANGE && ControllerIsRunning()) {
     flutter_controller_->Engine()->ReloadSystemFonts();
   }
   return Win32Window::HandleMessage(window, message, wparam, lparam);

@@ -23,6 +23,10 @@ class FlutterWindow : public Win32Window {
   void OnDestroying() override;
 
  private:
+  // A controller that failed to start is kept until destruction, but its null or spent handles
+  // must never reach the engine library: only a running one is offered messages.
+  bool ControllerIsRunning() const;
+
   flutter::EngineProject project_;
   std::unique_ptr<flutter::FlutterViewController> flutter_controller_;
 };

@@ -3,6 +3,7 @@
 #include <dwmapi.h>
 
 #include "engine_client/engine_library/flutter_desktop_api.h"
+#include "host/crash_guard.h"
 
 namespace {
 
@@ -80,6 +81,10 @@ void ApplySystemTheme(HWND window) {
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return RouteUnlessCrashed(&Win32Window::RouteMessage, window, message, wparam, lparam);
+}
+
+LRESULT Win32Window::RouteMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
     auto* self = static_cast<Win32Window*>(create->lpCreateParams);

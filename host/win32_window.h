@@ -9,7 +9,7 @@
 #include <string>
 
 // The window class's procedure: routes each message to the Win32Window stored in the window's
-// user data (set on WM_NCCREATE).
+// user data (set on WM_NCCREATE), unless the process has crashed.
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Sets the title bar dark when the user's "AppsUseLightTheme" is 0, light for any other value;
@@ -69,6 +69,9 @@ class Win32Window {
 
  private:
   friend LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+  // WindowProc's route to the object.
+  static LRESULT RouteMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
   bool quit_when_closed_ = false;
   HWND window_handle_ = nullptr;

@@ -1,25 +1,38 @@
 #!/usr/bin/env bash
-# with_wine.sh <build-dir> <command...>: runs the command with a ready Wine prefix in the build
-# directory, a persistent wineserver (so each Wine process starts in ~70 ms) and an X display
-# (Xvfb when none is set). Everything started here is stopped on exit.
+# with_wine.sh [--fixed-display] <build-dir> <command...>: runs the command with a ready Wine
+# prefix in the build directory, a persistent wineserver (so each Wine process starts in ~70 ms)
+# and an X display (Xvfb when none is set). With --fixed-display the command always gets an Xvfb
+# of its own at 1920x1080x24, whatever DISPLAY says, and a prefix of its own
+# (<build-dir>/wineprefix-fixed-display): a Wine session keeps the screen of the display it
+# started on, so a fixed screen needs a session of its own. Everything started here is stopped
+# on exit.
 set -euo pipefail
+fixed_display=""
+if [ "${1:-}" = "--fixed-display" ]; then fixed_display=1; shift; fi
 build_dir=$(cd "$1" && pwd); shift
-export WINEPREFIX="$build_dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+prefix="$build_dir/wineprefix${fixed_display:+-fixed-display}"
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 140); do
+if [ -n "$fixed_display" ] || [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 90 250); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
-    export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-    break
+    if [ -e "/tmp/.X11-unix/X$n" ]; then
+      export DISPLAY=":$n"
+      break
+    fi
+    # Another run took the number first.
+    kill "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
   done
+  [ -n "$xvfb_pid" ] || { echo "with_wine.sh: no free X display" >&2; exit 1; }
 fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true

@@ -4,9 +4,15 @@
 #include <utility>
 
 #include "standins/engine/engine_state.h"
+#include "standins/engine/handle_registry.h"
 #include "standins/engine/script.h"
+#include "standins/engine/standin_exports.h"
 #include "standins/transcript.h"
 
+using kestro_standin::AddHandle;
+using kestro_standin::HandleKind;
+using kestro_standin::IsLiveHandle;
+using kestro_standin::RemoveHandle;
 using kestro_standin::WriteTranscriptLine;
 
 namespace {
@@ -71,11 +77,23 @@ std::optional<std::string> ReadFileText(const std::wstring& path) {
 
 }  // namespace
 
+FlutterDesktopPluginRegistrar::FlutterDesktopPluginRegistrar(FlutterDesktopMessenger* messenger,
+                                                             std::string plugin_name)
+    : messenger(messenger), plugin_name(std::move(plugin_name)) {
+  AddHandle(HandleKind::kRegistrar, this);
+}
+
+FlutterDesktopPluginRegistrar::~FlutterDesktopPluginRegistrar() { RemoveHandle(this); }
+
 FlutterDesktopEngine::FlutterDesktopEngine(std::vector<std::string> lines)
     : messenger(std::make_unique<FlutterDesktopMessenger>().release()),  // owned by its count
-      script_lines(std::move(lines)) {}
+      script_lines(std::move(lines)) {
+  AddHandle(HandleKind::kEngine, this);
+}
 
+// The messenger stays live while the host holds references on it, unavailable from now on.
 FlutterDesktopEngine::~FlutterDesktopEngine() {
+  RemoveHandle(this);
   messenger->Shutdown();
   messenger->Release();
 }
@@ -121,7 +139,11 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
-  if (engine == nullptr) return false;
+  if (!IsLiveHandle(HandleKind::kEngine, engine, __func__)) return false;
+  if (engine->owned_by_view_controller) {
+    WriteTranscriptLine(std::string("fault ") + __func__ + " # owned by a view controller");
+    return false;
+  }
   std::unique_ptr<FlutterDesktopEngine> ended(engine);
   ended.reset();
   WriteTranscriptLine("destroyed");
@@ -129,31 +151,43 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
 }
 
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(FlutterDesktopEngineRef engine) {
-  return engine ? engine->messenger : nullptr;
+  if (!IsLiveHandle(HandleKind::kEngine, engine, __func__)) return nullptr;
+  return engine->messenger;
 }
 
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
     FlutterDesktopEngineRef engine, const char* plugin_name) {
-  if (engine == nullptr || plugin_name == nullptr) return nullptr;
+  if (!IsLiveHandle(HandleKind::kEngine, engine, __func__) || plugin_name == nullptr) {
+    return nullptr;
+  }
   WriteTranscriptLine("registrar " + std::string(plugin_name));
   std::unique_ptr<FlutterDesktopPluginRegistrar>& registrar = engine->registrars[plugin_name];
   if (!registrar) {
-    registrar = std::make_unique<FlutterDesktopPluginRegistrar>(
-        FlutterDesktopPluginRegistrar{engine->messenger});
+    registrar = std::make_unique<FlutterDesktopPluginRegistrar>(engine->messenger, plugin_name);
   }
   return registrar.get();
 }
 
 void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
-  if (engine) WriteTranscriptLine("fonts-reloaded");
+  if (!IsLiveHandle(HandleKind::kEngine, engine, __func__)) return;
+  WriteTranscriptLine("fonts-reloaded");
 }
 
 void FlutterDesktopEngineSetNextFrameCallback(FlutterDesktopEngineRef engine,
                                               FlutterDesktopOnNextFrameCallback callback,
                                               void* user_data) {
-  if (engine == nullptr) return;
+  if (!IsLiveHandle(HandleKind::kEngine, engine, __func__)) return;
   engine->next_frame_callback = callback;
   engine->next_frame_user_data = user_data;
+}
+
+void KestroStandinCheckRegistrar(FlutterDesktopPluginRegistrarRef registrar,
+                                 const char* plugin_name, const char* registration_function) {
+  if (!IsLiveHandle(HandleKind::kRegistrar, registrar, registration_function)) return;
+  if (registrar->plugin_name != plugin_name) {
+    WriteTranscriptLine(std::string("fault ") + registration_function + " # the registrar of " +
+                        registrar->plugin_name + ", not of " + plugin_name);
+  }
 }
 
 }  // extern "C"

@@ -19,14 +19,22 @@ constexpr UINT kDeliverRepliesMessage = WM_APP + 3;
 // One message the application sent. Kept until the messenger goes, so a second answer through
 // a spent handle is recognised instead of touching freed memory.
 struct FlutterDesktopMessageResponseHandle {
-  std::string channel;
+  FlutterDesktopMessageResponseHandle(const FlutterDesktopMessenger* owner, std::string channel);
+  ~FlutterDesktopMessageResponseHandle();
+  FlutterDesktopMessageResponseHandle(const FlutterDesktopMessageResponseHandle&) = delete;
+  FlutterDesktopMessageResponseHandle& operator=(const FlutterDesktopMessageResponseHandle&) =
+      delete;
+
+  const FlutterDesktopMessenger* const owner;
+  const std::string channel;
   bool answered = false;  // guarded by the messenger's table lock
 };
 
 // Reference counted: the engine holds one reference; host reply functions hold more and may
 // outlive the engine, after which the messenger reports itself unavailable.
 struct FlutterDesktopMessenger {
-  FlutterDesktopMessenger() = default;
+  FlutterDesktopMessenger();
+  ~FlutterDesktopMessenger();
   FlutterDesktopMessenger(const FlutterDesktopMessenger&) = delete;
   FlutterDesktopMessenger& operator=(const FlutterDesktopMessenger&) = delete;
 
@@ -36,6 +44,11 @@ struct FlutterDesktopMessenger {
   bool IsAvailable() const { return available_; }
   FlutterDesktopMessenger* Lock();
   void Unlock();
+
+  // True when `handle` is one this messenger gave out; a spent one still is.
+  bool Owns(const FlutterDesktopMessageResponseHandle* handle) const {
+    return handle->owner == this;
+  }
 
   void SetCallback(const char* channel, FlutterDesktopMessageCallback callback, void* user_data);
   // The application sends: calls the host's callback with a fresh response handle and records
@@ -72,8 +85,15 @@ struct FlutterDesktopMessenger {
   HWND reply_window_ = nullptr;
 };
 
+// One per plug-in name and engine; lives as long as its engine.
 struct FlutterDesktopPluginRegistrar {
-  FlutterDesktopMessenger* messenger;
+  FlutterDesktopPluginRegistrar(FlutterDesktopMessenger* messenger, std::string plugin_name);
+  ~FlutterDesktopPluginRegistrar();
+  FlutterDesktopPluginRegistrar(const FlutterDesktopPluginRegistrar&) = delete;
+  FlutterDesktopPluginRegistrar& operator=(const FlutterDesktopPluginRegistrar&) = delete;
+
+  FlutterDesktopMessenger* const messenger;
+  const std::string plugin_name;
 };
 
 struct FlutterDesktopEngine {
@@ -93,6 +113,7 @@ struct FlutterDesktopEngine {
   std::map<std::string, std::unique_ptr<FlutterDesktopPluginRegistrar>> registrars;
   FlutterDesktopOnNextFrameCallback next_frame_callback = nullptr;
   void* next_frame_user_data = nullptr;
+  bool owned_by_view_controller = false;
 };
 
 #endif  // KESTRO_STANDINS_ENGINE_ENGINE_STATE_H_

@@ -3,9 +3,14 @@
 #include <utility>
 
 #include "standins/engine/engine_state.h"
+#include "standins/engine/handle_registry.h"
 #include "standins/transcript.h"
 
+using kestro_standin::AddHandle;
+using kestro_standin::HandleKind;
 using kestro_standin::HexBytes;
+using kestro_standin::IsLiveHandle;
+using kestro_standin::RemoveHandle;
 using kestro_standin::WriteTranscriptLine;
 
 namespace {
@@ -24,6 +29,19 @@ class MessengerReference {
 };
 
 }  // namespace
+
+FlutterDesktopMessageResponseHandle::FlutterDesktopMessageResponseHandle(
+    const FlutterDesktopMessenger* owner, std::string channel)
+    : owner(owner), channel(std::move(channel)) {
+  AddHandle(HandleKind::kResponse, this);
+}
+
+FlutterDesktopMessageResponseHandle::~FlutterDesktopMessageResponseHandle() { RemoveHandle(this); }
+
+FlutterDesktopMessenger::FlutterDesktopMessenger() { AddHandle(HandleKind::kMessenger, this); }
+
+// The response handles go with it, so none of them is live any longer either.
+FlutterDesktopMessenger::~FlutterDesktopMessenger() { RemoveHandle(this); }
 
 FlutterDesktopMessenger* FlutterDesktopMessenger::AddRef() {
   references_.fetch_add(1);
@@ -65,8 +83,7 @@ void FlutterDesktopMessenger::DeliverFromApplication(const std::string& channel,
     std::lock_guard<std::mutex> lock(table_lock_);
     auto found = callbacks_.find(channel);
     if (found != callbacks_.end()) callback = found->second;
-    handles_.push_back(std::make_unique<FlutterDesktopMessageResponseHandle>());
-    handles_.back()->channel = channel;
+    handles_.push_back(std::make_unique<FlutterDesktopMessageResponseHandle>(this, channel));
     handle = handles_.back().get();
   }
   if (callback.function == nullptr) {
@@ -86,7 +103,7 @@ void FlutterDesktopMessenger::DeliverFromApplication(const std::string& channel,
 void FlutterDesktopMessenger::Respond(const FlutterDesktopMessageResponseHandle* handle,
                                       const uint8_t* data, size_t size) {
   // After shutdown nothing reaches the application, and nothing is said about it.
-  if (handle == nullptr || !available_) return;
+  if (!available_) return;
   std::string line;
   {
     std::lock_guard<std::mutex> lock(table_lock_);
@@ -147,49 +164,67 @@ extern "C" {
 
 FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
     FlutterDesktopPluginRegistrarRef registrar) {
-  return registrar ? registrar->messenger : nullptr;
+  if (!IsLiveHandle(HandleKind::kRegistrar, registrar, __func__)) return nullptr;
+  return registrar->messenger;
 }
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
                                         FlutterDesktopMessageCallback callback, void* user_data) {
-  if (messenger) messenger->SetCallback(channel, callback, user_data);
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__)) return;
+  messenger->SetCallback(channel, callback, user_data);
 }
 
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                          const FlutterDesktopMessageResponseHandle* handle,
                                          const uint8_t* data, size_t data_length) {
-  if (messenger) messenger->Respond(handle, data, data_length);
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__) ||
+      !IsLiveHandle(HandleKind::kResponse, handle, __func__)) {
+    return;
+  }
+  if (!messenger->Owns(handle)) {
+    WriteTranscriptLine(std::string("fault ") + __func__ +
+                        " # response handle of another messenger");
+    return;
+  }
+  messenger->Respond(handle, data, data_length);
 }
 
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
                                  const uint8_t* message, size_t message_size) {
-  return messenger && messenger->Send(channel, message, message_size, nullptr, nullptr);
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__)) return false;
+  return messenger->Send(channel, message, message_size, nullptr, nullptr);
 }
 
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, size_t message_size,
                                           FlutterDesktopBinaryReply reply, void* user_data) {
-  return messenger && messenger->Send(channel, message, message_size, reply, user_data);
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__)) return false;
+  return messenger->Send(channel, message, message_size, reply, user_data);
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger) {
-  return messenger ? messenger->AddRef() : nullptr;
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__)) return nullptr;
+  return messenger->AddRef();
 }
 
 void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
-  if (messenger) messenger->Release();
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__)) return;
+  messenger->Release();
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
-  return messenger && messenger->IsAvailable();
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__)) return false;
+  return messenger->IsAvailable();
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRef messenger) {
-  return messenger ? messenger->Lock() : nullptr;
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__)) return nullptr;
+  return messenger->Lock();
 }
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
-  if (messenger) messenger->Unlock();
+  if (!IsLiveHandle(HandleKind::kMessenger, messenger, __func__)) return;
+  messenger->Unlock();
 }
 
 }  // extern "C"

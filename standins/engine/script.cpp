@@ -83,9 +83,13 @@ ScriptCommand ParseScriptLine(std::string_view line) {
   if (name == "send") return ParseSend(tokens);
   if (name == "close") return Bare(ScriptCommand::Kind::kClose, tokens);
   if (name == "crash") return Bare(ScriptCommand::Kind::kCrash, tokens);
+  if (name == "crash-thread") return Bare(ScriptCommand::Kind::kCrashThread, tokens);
   if (name == "refuse-view") return Bare(ScriptCommand::Kind::kRefuseView, tokens);
   if (name == "wait") return ParseNumbers(ScriptCommand::Kind::kWait, tokens, 1, 1);
   if (name == "post") return ParseNumbers(ScriptCommand::Kind::kPost, tokens, 1, 3);
+  if (name == "watch") return ParseNumbers(ScriptCommand::Kind::kWatch, tokens, 1, 1);
+  if (name == "claim") return ParseNumbers(ScriptCommand::Kind::kClaim, tokens, 2, 2);
+  if (name == "dpi-changed") return ParseNumbers(ScriptCommand::Kind::kDpiChanged, tokens, 5, 5);
   return Invalid();
 }
 

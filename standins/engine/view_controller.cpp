@@ -2,14 +2,21 @@
 // thread, the application script player, painting, and the window-related exports.
 #include <shellscalingapi.h>
 
+#include <cstdio>
+#include <map>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "standins/engine/engine_state.h"
+#include "standins/engine/handle_registry.h"
 #include "standins/engine/script.h"
 #include "standins/engine/traffic_text.h"
 #include "standins/transcript.h"
 
+using kestro_standin::HandleKind;
+using kestro_standin::IsLiveHandle;
 using kestro_standin::ScriptCommand;
 using kestro_standin::WriteTranscriptLine;
 
@@ -29,17 +36,29 @@ struct FlutterDesktopView {
 };
 
 struct FlutterDesktopViewController {
+  explicit FlutterDesktopViewController(FlutterDesktopEngine* engine);
+  ~FlutterDesktopViewController();
+  FlutterDesktopViewController(const FlutterDesktopViewController&) = delete;
+  FlutterDesktopViewController& operator=(const FlutterDesktopViewController&) = delete;
+
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  // The host offers a top-level window message; true when the script claimed it.
+  bool OfferTopLevelMessage(UINT message, LRESULT* result);
   void ProduceFrame();
   void PlayNextScriptLine();
   void Execute(const ScriptCommand& command, size_t line_number);
+  void SendDpiChanged(const ScriptCommand& command);
   void ScheduleNextScriptLine() { PostMessageW(view.window, kScriptStepMessage, 0, 0); }
   HWND TopLevelWindow() const;
 
   std::unique_ptr<FlutterDesktopEngine> engine;
+  // Not the first member: the registry tells handles apart by address.
   FlutterDesktopView view;
   size_t next_script_line = 0;
   bool script_started = false;
+  std::set<UINT> watched_messages;
+  std::map<UINT, LRESULT> claimed_messages;
+  std::thread crash_thread;
 };
 
 namespace {
@@ -127,7 +146,44 @@ bool ScriptRefusesView(const std::vector<std::string>& lines) {
   return false;
 }
 
+std::string MessageName(UINT message) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04x", message);
+  return text;
+}
+
+// A real write through a null pointer, so the fault is an access violation like a crash in the
+// engine would be.
+void WriteThroughNull() {
+  volatile int* volatile target = nullptr;
+  *target = 1;
+}
+
 }  // namespace
+
+FlutterDesktopViewController::FlutterDesktopViewController(FlutterDesktopEngine* owned_engine)
+    : engine(owned_engine) {
+  engine->owned_by_view_controller = true;
+  kestro_standin::AddHandle(HandleKind::kViewController, this);
+  kestro_standin::AddHandle(HandleKind::kView, &view);
+}
+
+FlutterDesktopViewController::~FlutterDesktopViewController() {
+  kestro_standin::RemoveHandle(&view);
+  kestro_standin::RemoveHandle(this);
+  if (crash_thread.joinable()) crash_thread.join();
+}
+
+bool FlutterDesktopViewController::OfferTopLevelMessage(UINT message, LRESULT* result) {
+  auto claimed = claimed_messages.find(message);
+  if (claimed != claimed_messages.end()) {
+    WriteTranscriptLine("claimed " + MessageName(message) + " " + std::to_string(claimed->second));
+    *result = claimed->second;
+    return true;
+  }
+  if (watched_messages.count(message) != 0) WriteTranscriptLine("offered " + MessageName(message));
+  return false;
+}
 
 LRESULT FlutterDesktopViewController::HandleMessage(HWND window, UINT message, WPARAM wparam,
                                                     LPARAM lparam) {
@@ -187,13 +243,30 @@ void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t 
     case ScriptCommand::Kind::kClose:
       PostMessageW(TopLevelWindow(), WM_CLOSE, 0, 0);
       break;
-    case ScriptCommand::Kind::kCrash: {
-      // A real write through a null pointer, so the fault is an access violation that unwinds
-      // through the host's message loop like a crash in the engine would.
-      volatile int* volatile target = nullptr;
-      *target = 1;
+    case ScriptCommand::Kind::kCrash:
+      WriteTranscriptLine("crash");
+      WriteThroughNull();
+      break;
+    case ScriptCommand::Kind::kCrashThread:
+      WriteTranscriptLine("crash-thread");
+      if (!crash_thread.joinable()) crash_thread = std::thread(WriteThroughNull);
+      break;
+    case ScriptCommand::Kind::kWatch: {
+      const UINT message = static_cast<UINT>(command.numbers[0]);
+      WriteTranscriptLine("watch " + MessageName(message));
+      watched_messages.insert(message);
       break;
     }
+    case ScriptCommand::Kind::kClaim: {
+      const UINT message = static_cast<UINT>(command.numbers[0]);
+      const LRESULT result = static_cast<LRESULT>(command.numbers[1]);
+      WriteTranscriptLine("claim " + MessageName(message) + " " + std::to_string(result));
+      claimed_messages[message] = result;
+      break;
+    }
+    case ScriptCommand::Kind::kDpiChanged:
+      SendDpiChanged(command);
+      break;
     case ScriptCommand::Kind::kWait:
       SetTimer(view.window, kWaitTimer, static_cast<UINT>(command.numbers[0]), nullptr);
       return;
@@ -213,6 +286,19 @@ void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t 
   if (view.window) ScheduleNextScriptLine();
 }
 
+void FlutterDesktopViewController::SendDpiChanged(const ScriptCommand& command) {
+  const WORD dpi = static_cast<WORD>(command.numbers[0]);
+  // Ours until SendMessageW returns, as the system's suggestion is.
+  RECT suggested{static_cast<LONG>(command.numbers[1]), static_cast<LONG>(command.numbers[2]),
+                 static_cast<LONG>(command.numbers[3]), static_cast<LONG>(command.numbers[4])};
+  SendMessageW(TopLevelWindow(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  // Written once the host has handled it, so a test reading the line sees the result.
+  WriteTranscriptLine("dpi-changed " + std::to_string(dpi) + " " + std::to_string(suggested.left) +
+                      " " + std::to_string(suggested.top) + " " + std::to_string(suggested.right) +
+                      " " + std::to_string(suggested.bottom));
+}
+
 HWND FlutterDesktopViewController::TopLevelWindow() const {
   HWND root = GetAncestor(view.window, GA_ROOT);
   return root ? root : view.window;
@@ -222,22 +308,25 @@ extern "C" {
 
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, int height,
                                                                    FlutterDesktopEngineRef engine) {
-  // On failure the engine is left alive: the caller's wrapper still holds its handle.
-  if (engine == nullptr || !RegisterViewClass()) return nullptr;
+  if (!IsLiveHandle(HandleKind::kEngine, engine, __func__)) return nullptr;
+  if (engine->owned_by_view_controller) {
+    WriteTranscriptLine(std::string("fault ") + __func__ + " # engine owned by a view controller");
+    return nullptr;
+  }
+  // The controller takes the engine even when it fails: the engine then ends with it, and the
+  // engine handle is spent either way.
+  auto controller = std::make_unique<FlutterDesktopViewController>(engine);
   if (ScriptRefusesView(engine->script_lines)) {
     WriteTranscriptLine("view-refused " + std::to_string(width) + " " + std::to_string(height));
     return nullptr;
   }
-  auto controller = std::make_unique<FlutterDesktopViewController>();
-  controller->engine.reset(engine);
   // A child of the message-only parent until the host makes it its content with SetParent.
   HWND window =
-      CreateWindowExW(0, kViewClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width,
-                      height, HWND_MESSAGE, nullptr, ThisModule(), controller.get());
-  if (window == nullptr) {
-    controller->engine.release();
-    return nullptr;
-  }
+      RegisterViewClass()
+          ? CreateWindowExW(0, kViewClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+                            width, height, HWND_MESSAGE, nullptr, ThisModule(), controller.get())
+          : nullptr;
+  if (window == nullptr) return nullptr;
   controller->view.window = window;
   engine->messenger->SetReplyWindow(window);
   WriteTranscriptLine("view " + std::to_string(width) + " " + std::to_string(height));
@@ -246,7 +335,7 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, in
 }
 
 void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef controller) {
-  if (controller == nullptr) return;
+  if (!IsLiveHandle(HandleKind::kViewController, controller, __func__)) return;
   std::unique_ptr<FlutterDesktopViewController> ended(controller);
   if (ended->view.window != nullptr) {
     SetWindowLongPtrW(ended->view.window, GWLP_USERDATA, 0);
@@ -258,22 +347,28 @@ void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef control
 
 FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef controller) {
-  return controller ? &controller->view : nullptr;
+  if (!IsLiveHandle(HandleKind::kViewController, controller, __func__)) return nullptr;
+  return &controller->view;
 }
 
 void FlutterDesktopViewControllerForceRedraw(FlutterDesktopViewControllerRef controller) {
-  if (controller == nullptr) return;
+  if (!IsLiveHandle(HandleKind::kViewController, controller, __func__)) return;
   WriteTranscriptLine("redraw");
   if (controller->view.window) PostMessageW(controller->view.window, kFrameMessage, 0, 0);
 }
 
-// The stand-in handles no top-level message itself; the host's own handling always applies.
-bool FlutterDesktopViewControllerHandleTopLevelWindowProc(FlutterDesktopViewControllerRef, HWND,
-                                                          UINT, WPARAM, LPARAM, LRESULT*) {
-  return false;
+// Claims only what the script told it to; everything else is the host's to handle.
+bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
+    FlutterDesktopViewControllerRef controller, HWND, UINT message, WPARAM, LPARAM,
+    LRESULT* result) {
+  if (!IsLiveHandle(HandleKind::kViewController, controller, __func__)) return false;
+  return controller->OfferTopLevelMessage(message, result);
 }
 
-HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) { return view ? view->window : nullptr; }
+HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {
+  if (!IsLiveHandle(HandleKind::kView, view, __func__)) return nullptr;
+  return view->window;
+}
 
 UINT FlutterDesktopGetDpiForMonitor(HMONITOR monitor) {
   UINT dpi_x = 0;

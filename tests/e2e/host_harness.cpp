@@ -1,5 +1,8 @@
 #include "tests/e2e/host_harness.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -102,7 +105,20 @@ RunFolder::RunFolder(const std::string& script, Bundle bundle) : path_(NewTempor
   if (bundle != Bundle::kNoApp) WriteFile(data + L"\\app.so", script);
 }
 
-RunFolder::~RunFolder() { RemoveTree(path_); }
+RunFolder::~RunFolder() {
+  for (const std::string& line : SplitLines(ReadFile(transcript_path()))) {
+    if (line.rfind("fault ", 0) == 0) ADD_FAILURE() << "the engine library was misused: " << line;
+  }
+  RemoveTree(path_);
+}
+
+void RunFolder::AddFakeDwmapi() {
+  CopyBeside(TestBinaryFolder() + L"\\test_only", L"dwmapi.dll", path_);
+}
+
+std::vector<std::string> RunFolder::DwmCalls() const {
+  return SplitLines(ReadFile(dwm_log_path()));
+}
 
 std::vector<std::string> RunFolder::Transcript() const {
   std::vector<std::string> lines;
@@ -120,6 +136,13 @@ bool RunFolder::TranscriptHas(const std::string& line) const {
     if (written == line) return true;
   }
   return false;
+}
+
+std::vector<std::string> RunFolder::TranscriptAfter(const std::string& line) const {
+  std::vector<std::string> lines = Transcript();
+  auto found = std::find(lines.begin(), lines.end(), line);
+  if (found == lines.end()) return {};
+  return std::vector<std::string>(found + 1, lines.end());
 }
 
 bool RunFolder::WaitForTranscriptLine(const std::string& line, DWORD timeout_ms) const {
@@ -159,6 +182,7 @@ HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments)
   startup.hStdError = stderr_write;
 
   ::SetEnvironmentVariableW(L"KESTRO_STANDIN_TRANSCRIPT", folder.transcript_path().c_str());
+  ::SetEnvironmentVariableW(L"KESTRO_FAKE_DWMAPI_LOG", folder.dwm_log_path().c_str());
   const std::wstring executable = folder.executable();
   std::wstring command_line = L"\"" + executable + L"\"";
   if (!arguments.empty()) command_line += L" " + arguments;
@@ -277,28 +301,27 @@ std::string Hex(const std::string& bytes) {
   return hex;
 }
 
-namespace {
-constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
-constexpr wchar_t kLogPixels[] = L"LogPixels";
-}  // namespace
-
-ScopedLogPixels::ScopedLogPixels(DWORD dpi) {
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (::RegGetValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, RRF_RT_REG_DWORD, nullptr, &value,
-                     &size) == ERROR_SUCCESS) {
-    previous_ = value;
+ScopedUserDword::ScopedUserDword(const wchar_t* key, const wchar_t* name, DWORD value)
+    : key_(key), name_(name) {
+  DWORD previous = 0;
+  DWORD size = sizeof(previous);
+  if (::RegGetValueW(HKEY_CURRENT_USER, key_, name_, RRF_RT_REG_DWORD, nullptr, &previous, &size) ==
+      ERROR_SUCCESS) {
+    previous_ = previous;
   }
-  ::RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, REG_DWORD, &dpi, sizeof(dpi));
+  Set(value);
 }
 
-ScopedLogPixels::~ScopedLogPixels() {
+ScopedUserDword::~ScopedUserDword() {
   if (previous_) {
-    DWORD value = *previous_;
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, REG_DWORD, &value, sizeof(value));
+    Set(*previous_);
   } else {
-    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels);
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key_, name_);
   }
+}
+
+void ScopedUserDword::Set(DWORD value) {
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, key_, name_, REG_DWORD, &value, sizeof(value));
 }
 
 }  // namespace kestro_e2e

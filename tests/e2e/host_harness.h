@@ -21,7 +21,9 @@ constexpr DWORD kTimeoutMs = 20000;
 enum class Bundle { kComplete, kNoDataFolder, kNoIcuData, kNoAssets, kNoApp };
 
 // A fresh folder under the temporary directory holding kestro_pos.exe, the engine and plug-in
-// libraries copied from beside this test, and the bundle. Removed on destruction.
+// libraries copied from beside this test, and the bundle. On destruction the test fails for
+// every "fault" line in the transcript (a call a real engine library might crash on), and the
+// folder is removed.
 class RunFolder {
  public:
   explicit RunFolder(const std::string& script, Bundle bundle = Bundle::kComplete);
@@ -33,9 +35,18 @@ class RunFolder {
   std::wstring executable() const { return path_ + L"\\" + executable_name_; }
   std::wstring transcript_path() const { return path_ + L"\\transcript.txt"; }
 
+  // Puts the test-only dwmapi.dll beside the executable, which Wine then loads instead of its
+  // own; it records each DwmSetWindowAttribute call in dwm_log_path().
+  void AddFakeDwmapi();
+  std::wstring dwm_log_path() const { return path_ + L"\\dwmapi.txt"; }
+  // The lines the fake dwmapi.dll wrote: "<attribute> <value>".
+  std::vector<std::string> DwmCalls() const;
+
   // Transcript lines without their " # " comments; empty when no transcript was written.
   std::vector<std::string> Transcript() const;
   bool TranscriptHas(const std::string& line) const;
+  // The lines after the first one equal to `line`; empty when there is none.
+  std::vector<std::string> TranscriptAfter(const std::string& line) const;
   // Polls until the transcript holds `line`; false on time-out.
   bool WaitForTranscriptLine(const std::string& line, DWORD timeout_ms = kTimeoutMs) const;
 
@@ -94,17 +105,36 @@ RECT ClientRect(HWND window);
 // Lower-case unseparated hex of UTF-8 bytes, as the transcript writes them ("-" when empty).
 std::string Hex(const std::string& bytes);
 
-// Sets HKCU\Control Panel\Desktop\LogPixels for processes started afterwards, and restores the
-// previous state on destruction.
-class ScopedLogPixels {
+// Sets a DWORD value under HKEY_CURRENT_USER, and restores the previous state (a value or
+// none) on destruction.
+class ScopedUserDword {
  public:
-  explicit ScopedLogPixels(DWORD dpi);
-  ~ScopedLogPixels();
-  ScopedLogPixels(const ScopedLogPixels&) = delete;
-  ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+  ScopedUserDword(const wchar_t* key, const wchar_t* name, DWORD value);
+  ~ScopedUserDword();
+  ScopedUserDword(const ScopedUserDword&) = delete;
+  ScopedUserDword& operator=(const ScopedUserDword&) = delete;
+
+  void Set(DWORD value);
 
  private:
+  const wchar_t* key_;
+  const wchar_t* name_;
   std::optional<DWORD> previous_;
+};
+
+// LogPixels for processes started afterwards: the DPI Wine reports for every monitor.
+class ScopedLogPixels : public ScopedUserDword {
+ public:
+  explicit ScopedLogPixels(DWORD dpi)
+      : ScopedUserDword(L"Control Panel\\Desktop", L"LogPixels", dpi) {}
+};
+
+// The user's app theme: 0 asks for dark title bars.
+class ScopedAppsUseLightTheme : public ScopedUserDword {
+ public:
+  explicit ScopedAppsUseLightTheme(DWORD value)
+      : ScopedUserDword(L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+                        L"AppsUseLightTheme", value) {}
 };
 
 }  // namespace kestro_e2e

@@ -64,6 +64,10 @@ class StandinBackend : public MessagingBackend {
 
   ~StandinBackend() override {
     DestroyEngine();
+    for (const auto& words : TranscriptLines()) {
+      if (!words.empty() && words[0] == "fault")
+        ADD_FAILURE() << "engine library fault in " << words[1];
+    }
     SetEnvironmentVariableW(kTranscriptVariable, nullptr);
     std::error_code ignored;
     fs::remove_all(folder_, ignored);

@@ -1,6 +1,6 @@
 // The stand-in engine without a view: creation from the bundle, the arguments line, the
 // messenger's references, availability and lock around engine shutdown; and the eight plug-in
-// libraries' file names and registration exports.
+// libraries' file names, registration exports and registrar check.
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -106,24 +106,33 @@ TEST_F(MessengerLifetimeTest, ShutdownWaitsForTheLockAndReferencesOutliveTheEngi
   EXPECT_EQ(Transcript(), (std::vector<std::string>{"args 0", "destroyed"}));
 }
 
-TEST_F(StandinPluginsTest, EachLibraryExportsItsRegistrationFunctionAndRecordsIt) {
+TEST_F(StandinPluginsTest, EachLibraryAcceptsOnlyTheRegistrarGivenForItsName) {
   const struct {
     const wchar_t* library;
     const char* function;
+    const char* name;
   } rows[] = {
-      {L"audioplayers_windows_plugin.dll", "AudioplayersWindowsPluginRegisterWithRegistrar"},
-      {L"connectivity_plus_plugin.dll", "ConnectivityPlusWindowsPluginRegisterWithRegistrar"},
-      {L"file_selector_windows_plugin.dll", "FileSelectorWindowsRegisterWithRegistrar"},
+      {L"audioplayers_windows_plugin.dll", "AudioplayersWindowsPluginRegisterWithRegistrar",
+       "AudioplayersWindowsPlugin"},
+      {L"connectivity_plus_plugin.dll", "ConnectivityPlusWindowsPluginRegisterWithRegistrar",
+       "ConnectivityPlusWindowsPlugin"},
+      {L"file_selector_windows_plugin.dll", "FileSelectorWindowsRegisterWithRegistrar",
+       "FileSelectorWindows"},
       {L"flutter_pos_printer_platform_image_3_plugin.dll",
-       "FlutterPosPrinterPlatformPluginRegisterWithRegistrar"},
+       "FlutterPosPrinterPlatformPluginRegisterWithRegistrar", "FlutterPosPrinterPlatformPlugin"},
       {L"flutter_secure_storage_windows_plugin.dll",
-       "FlutterSecureStorageWindowsPluginRegisterWithRegistrar"},
-      {L"local_auth_windows_plugin.dll", "LocalAuthPluginRegisterWithRegistrar"},
+       "FlutterSecureStorageWindowsPluginRegisterWithRegistrar",
+       "FlutterSecureStorageWindowsPlugin"},
+      {L"local_auth_windows_plugin.dll", "LocalAuthPluginRegisterWithRegistrar", "LocalAuthPlugin"},
       {L"permission_handler_windows_plugin.dll",
-       "PermissionHandlerWindowsPluginRegisterWithRegistrar"},
-      {L"url_launcher_windows_plugin.dll", "UrlLauncherWindowsRegisterWithRegistrar"},
+       "PermissionHandlerWindowsPluginRegisterWithRegistrar", "PermissionHandlerWindowsPlugin"},
+      {L"url_launcher_windows_plugin.dll", "UrlLauncherWindowsRegisterWithRegistrar",
+       "UrlLauncherWindows"},
   };
-  std::vector<std::string> expected;
+  BundleProperties properties(WriteBundle(""));
+  FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
+  ASSERT_NE(engine, nullptr);
+  std::vector<std::string> expected = {"args 0"};
   for (const auto& row : rows) {
     HMODULE library = LoadLibraryW(row.library);
     ASSERT_NE(library, nullptr) << row.function;
@@ -131,11 +140,19 @@ TEST_F(StandinPluginsTest, EachLibraryExportsItsRegistrationFunctionAndRecordsIt
     auto registration = reinterpret_cast<Registration>(
         reinterpret_cast<void*>(GetProcAddress(library, row.function)));
     ASSERT_NE(registration, nullptr) << row.function;
+    const std::string plugin = std::string("plugin ") + row.function;
+    const std::string fault = std::string("fault ") + row.function;
+    registration(FlutterDesktopEngineGetPluginRegistrar(engine, row.name));
+    expected.insert(expected.end(), {std::string("registrar ") + row.name, plugin});
+    // Another plug-in's registrar, and none at all.
+    registration(FlutterDesktopEngineGetPluginRegistrar(engine, "ThermalPrinterPlugin"));
+    expected.insert(expected.end(), {"registrar ThermalPrinterPlugin", plugin, fault});
     registration(nullptr);
-    expected.push_back(std::string("plugin ") + row.function);
+    expected.insert(expected.end(), {plugin, fault});
     FreeLibrary(library);
   }
   EXPECT_EQ(Transcript(), expected);
+  FlutterDesktopEngineDestroy(engine);
 }
 
 }  // namespace

@@ -149,6 +149,10 @@ TEST_F(StandinViewTest, ReportsMalformedLinesAndPostsMessagesToTheTopLevelWindow
                   "post\n"
                   "close now\n"
                   "dance\n"
+                  "watch\n"
+                  "claim 0x0005\n"
+                  "dpi-changed 96 0 0 10\n"
+                  "crash-thread now\n"
                   "# a comment, then an empty line\n"
                   "\r\n"
                   "post 0x0401 7 9\n"
@@ -165,7 +169,7 @@ TEST_F(StandinViewTest, ReportsMalformedLinesAndPostsMessagesToTheTopLevelWindow
   EXPECT_EQ(host.user_messages[0].wParam, 7u);
   EXPECT_EQ(host.user_messages[0].lParam, 9);
   std::vector<std::string> expected = {"args 0", "view 320 240", "frame"};
-  for (int line = 1; line <= 8; ++line) expected.push_back("script-error " + std::to_string(line));
+  for (int line = 1; line <= 12; ++line) expected.push_back("script-error " + std::to_string(line));
   expected.insert(expected.end(), {"send kestro/x 0a0b", "reply kestro/x none", "destroyed"});
   EXPECT_EQ(Transcript(), expected);
 }

@@ -1,0 +1,47 @@
+#include "host/crash_guard.h"
+
+#include <atomic>
+#include <exception>
+
+#include "host/startup_error.h"
+
+namespace {
+
+std::atomic<bool> g_crashed{false};
+std::atomic<DWORD> g_reporting_thread{0};
+
+// Ends the process at once: the engine's threads and locks are in an unknown state, so no
+// library clean-up may run.
+[[noreturn]] void EndProcess() {
+  ::TerminateProcess(::GetCurrentProcess(), 1);
+  ::ExitProcess(1);
+}
+
+[[noreturn]] void ReportCrashAndExit() {
+  const DWORD this_thread = ::GetCurrentThreadId();
+  if (!g_crashed.exchange(true)) {
+    g_reporting_thread = this_thread;
+    ShowStartupError(kNativeCrashDetail);
+    EndProcess();
+  }
+  // A crash inside the dialog itself cannot wait for the dialog.
+  if (g_reporting_thread == this_thread) {
+    EndProcess();
+  }
+  // Any other thread waits for the one showing the dialog to end the process.
+  for (;;) {
+    ::Sleep(INFINITE);
+  }
+}
+
+}  // namespace
+
+void InstallCrashGuard() {
+  ::SetUnhandledExceptionFilter(CrashFilter);
+  // A C++ exception that nothing catches ends here without unwinding a frame.
+  std::set_terminate(ReportCrashAndExit);
+}
+
+LONG WINAPI CrashFilter(EXCEPTION_POINTERS*) { ReportCrashAndExit(); }
+
+bool HostHasCrashed() { return g_crashed.load(); }
