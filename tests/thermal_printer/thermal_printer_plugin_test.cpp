@@ -299,11 +299,20 @@ TEST_F(PluginTest, ByteListElementsGiveTheirLowEightBits) {
 TEST_F(PluginTest, UndecodableMessagesGetTheDecodeError) {
   const std::string decode_error = "01 07 0C " + HexText("DECODE_ERROR") + " 07 1C " +
                                    HexText("Failed to decode method call") + " 00";
-  for (const Bytes& message : {Bytes{}, Bytes{0x03, 0x2A, 0x00, 0x00, 0x00, 0x00}}) {
-    SCOPED_TRACE(Hex(message));
+  // A "printBle" whose bytes lie one list deeper than the codec reads is refused whole.
+  EncodableValue bytes(EncodableValueList{EncodableValue(0x41)});
+  for (int level = 0; level < 256; ++level) bytes = EncodableValue(EncodableValueList{bytes});
+  const Bytes too_deep =
+      EncodeCall("printBle", Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", bytes}}));
+  stack_.SetPrinter(kPrinter);
+  Call("setup");
+  log_.TakeLines();
+  for (const Bytes& message : {Bytes{}, Bytes{0x03, 0x2A, 0x00, 0x00, 0x00, 0x00}, too_deep}) {
+    SCOPED_TRACE(Hex(message).substr(0, 40));
     EXPECT_EQ(Hex(Send(message)), decode_error);
   }
   EXPECT_EQ(log_.Lines(), Lines{});
+  EXPECT_EQ(stack_.Received(kPrinter), Bytes{});
 }
 
 TEST_F(PluginTest, NoReplyWithoutAResponseHandleButTheOperationRuns) {
