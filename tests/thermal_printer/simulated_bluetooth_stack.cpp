@@ -14,6 +14,9 @@ using kestro::kSocketError;
 // Winsock's last error belongs to the calling thread.
 thread_local int32_t last_socket_error = 0;
 
+constexpr int kStalledSendLimit = 1000;
+constexpr int32_t kWsaConnectionAborted = 10053;  // WSAECONNABORTED
+
 std::string Hex(const uint8_t* bytes, size_t size) {
   std::string text;
   char digits[4];
@@ -301,6 +304,17 @@ int32_t SimulatedBluetoothStack::Send(kestro::SocketHandle socket, const uint8_t
   if (error != 0 || length < 0) {
     Record(call + "-1");
     return Fail(error != 0 ? error : kWsaInvalidArgument);
+  }
+  if (printer.behaviour.max_part == 0 && length > 0) {
+    // A caller that keeps retrying would never end; stop it after a bound and say so.
+    if (++open->second.stalled_sends > kStalledSendLimit) {
+      Record(call + "-1");
+      Fault("send retried after taking nothing " + std::to_string(kStalledSendLimit) + " times");
+      return Fail(kWsaConnectionAborted);
+    }
+    Record(call + "0");
+    last_socket_error = printer.behaviour.stalled_error;
+    return 0;
   }
   const int32_t taken = std::min(length, std::max(printer.behaviour.max_part, 1));
   if (printer.behaviour.keep_bytes)

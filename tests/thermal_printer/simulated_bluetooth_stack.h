@@ -27,7 +27,8 @@ constexpr int32_t kWsaNotInitialised = 10093;   // WSANOTINITIALISED
 // How one printer behaves; change it at any time with SetPrinter.
 struct PrinterBehaviour {
   int32_t connect_error = 0;     // connect() fails with this code when non-zero
-  int32_t max_part = INT32_MAX;  // most bytes one send() takes
+  int32_t max_part = INT32_MAX;  // most bytes one send() takes; 0: send() takes nothing
+  int32_t stalled_error = 0;     // what WSAGetLastError reads after a send() that took nothing
   int32_t send_error = 0;        // every send() fails with this code when non-zero
   bool keep_bytes = true;        // false: count bytes without reading them
 };
@@ -107,6 +108,7 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   struct Socket {
     uint64_t peer = 0;  // 0 until connected
     int32_t broken_error = 0;
+    int stalled_sends = 0;  // sends in a row that took nothing
   };
   enum class HandleKind { kRadioFind, kRadio, kDeviceFind };
   struct Handle {
