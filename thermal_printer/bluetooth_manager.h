@@ -94,7 +94,8 @@ class BluetoothManager {
   // Removes the entry if it is still connection and returns its socket for the caller to close;
   // kInvalidSocket when it is gone or replaced, as someone else then closed it or owns it.
   SocketHandle TakeConnection(const std::string& address, const Connection& connection);
-  // Passes at most INT_MAX bytes per send; false with *error set when a send fails.
+  // Passes at most INT_MAX bytes per send; false with *error set (WSAGetLastError at that
+  // point) when a send fails or takes nothing while bytes remain.
   bool SendAll(SocketHandle socket, const uint8_t* data, size_t size, uint64_t* sent,
                int32_t* error);
 

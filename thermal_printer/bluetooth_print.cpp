@@ -63,7 +63,8 @@ bool BluetoothManager::SendAll(SocketHandle socket, const uint8_t* data, size_t 
     const uint64_t remaining = size - *sent;
     const int32_t length = static_cast<int32_t>(remaining < kMaxSend ? remaining : kMaxSend);
     const int32_t result = stack_->Send(socket, data + *sent, length, 0);
-    if (result < 0) {
+    // Nothing taken while bytes remain would only repeat forever.
+    if (result <= 0) {
       *error = stack_->LastSocketError();
       return false;
     }
