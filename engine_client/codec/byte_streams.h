@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 namespace flutter {
@@ -15,8 +14,9 @@ class StandardCodecSerializer;
 
 class ByteStreamReader {
  public:
-  // What BytesRemaining reports when a source cannot tell.
-  static constexpr size_t kUnknownRemaining = std::numeric_limits<size_t>::max();
+  // What BytesRemaining reports when a source cannot tell. SIZE_MAX rather than numeric_limits'
+  // max(), which a user's <windows.h> without NOMINMAX turns into a macro call.
+  static constexpr size_t kUnknownRemaining = SIZE_MAX;
 
   ByteStreamReader() = default;
   virtual ~ByteStreamReader() = default;
