@@ -20,12 +20,12 @@ class Win32Window {
  public:
   // Logical pixels (96 DPI units).
   struct Point {
-    Point(int x, int y) : x(x), y(y) {}
+    Point(int left, int top) : x(left), y(top) {}
     int x;
     int y;
   };
   struct Size {
-    Size(int width, int height) : width(width), height(height) {}
+    Size(int across, int down) : width(across), height(down) {}
     int width;
     int height;
   };

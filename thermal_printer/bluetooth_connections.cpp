@@ -62,26 +62,40 @@ SocketHandle BluetoothManager::CreateRfcommSocket(uint64_t address) {
   return socket;
 }
 
-SocketHandle BluetoothManager::FindConnection(const std::string& address) {
+BluetoothManager::Connection BluetoothManager::FindConnection(const std::string& address) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto entry = connections_.find(address);
-  return entry == connections_.end() ? kInvalidSocket : entry->second;
+  return entry == connections_.end() ? Connection() : entry->second;
 }
 
-void BluetoothManager::StoreConnection(const std::string& address, SocketHandle socket) {
+BluetoothManager::Connection BluetoothManager::StoreConnection(const std::string& address,
+                                                               SocketHandle socket) {
   std::lock_guard<std::mutex> lock(mutex_);
-  connections_[address] = socket;
+  Connection& entry = connections_[address];
+  if (entry.socket != kInvalidSocket) stack_->CloseSocket(entry.socket);
+  entry = Connection{socket, ++last_connection_id_};
+  return entry;
+}
+
+SocketHandle BluetoothManager::TakeConnection(const std::string& address,
+                                              const Connection& connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto entry = connections_.find(address);
+  if (entry == connections_.end() || entry->second.id != connection.id) return kInvalidSocket;
+  connections_.erase(entry);
+  return connection.socket;
 }
 
 bool BluetoothManager::Connect(const std::string& mac_address, const std::string& printer_uuid) {
   static_cast<void>(printer_uuid);
   const std::string address = NormalizeMacAddress(mac_address);
   Log("BluetoothManager: Connecting to " + address);
-  std::lock_guard<std::mutex> device_lock(GetDeviceLock(address));
+  const std::shared_ptr<std::mutex> device_mutex = GetDeviceLock(address);
+  std::lock_guard<std::mutex> device_lock(*device_mutex);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto entry = connections_.find(address);
-    if (entry != connections_.end() && entry->second != kInvalidSocket) {
+    if (entry != connections_.end() && entry->second.socket != kInvalidSocket) {
       Log("BluetoothManager: Already connected to " + address);
       return true;
     }
@@ -107,13 +121,13 @@ void BluetoothManager::Disconnect(const std::string& mac_address) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto entry = connections_.find(address);
   if (entry == connections_.end()) return;
-  if (entry->second != kInvalidSocket) stack_->CloseSocket(entry->second);
+  if (entry->second.socket != kInvalidSocket) stack_->CloseSocket(entry->second.socket);
   connections_.erase(entry);
   Log("BluetoothManager: Disconnected from " + address);
 }
 
 bool BluetoothManager::IsConnected(const std::string& mac_address) {
-  return FindConnection(NormalizeMacAddress(mac_address)) != kInvalidSocket;
+  return FindConnection(NormalizeMacAddress(mac_address)).socket != kInvalidSocket;
 }
 
 }  // namespace kestro

@@ -32,12 +32,12 @@ void BluetoothManager::Dispose() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& entry : connections_) {
-      if (entry.second != kInvalidSocket) stack_->CloseSocket(entry.second);
+      if (entry.second.socket != kInvalidSocket) stack_->CloseSocket(entry.second.socket);
     }
     connections_.clear();
+    // A running job keeps its own share of its address's lock.
+    device_locks_.clear();
   }
-  // No other call may be running, so no address lock is held while the table goes.
-  device_locks_.clear();
   if (initialized_) {
     stack_->CleanupWinsock();
     initialized_ = false;
@@ -62,11 +62,11 @@ void BluetoothManager::SendEvent(const std::string& name,
   channel_->InvokeMethod(name, std::make_unique<flutter::EncodableValue>(arguments));
 }
 
-std::mutex& BluetoothManager::GetDeviceLock(const std::string& address) {
+std::shared_ptr<std::mutex> BluetoothManager::GetDeviceLock(const std::string& address) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::unique_ptr<std::mutex>& device_lock = device_locks_[address];
-  if (!device_lock) device_lock = std::make_unique<std::mutex>();
-  return *device_lock;
+  std::shared_ptr<std::mutex>& device_lock = device_locks_[address];
+  if (!device_lock) device_lock = std::make_shared<std::mutex>();
+  return device_lock;
 }
 
 bool IsBluetoothRadioPresent(BluetoothStack& stack) {

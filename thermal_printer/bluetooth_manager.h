@@ -20,8 +20,9 @@ namespace kestro {
 
 // Every operation is synchronous and reports failure as a false result, an empty list and log
 // lines, never by throwing. Connect and PrintBytes may run on several threads: the same
-// normalised address is served one call at a time, other addresses in parallel. Dispose and
-// Initialize must not overlap any other call.
+// normalised address is served one call at a time, other addresses in parallel. Disconnect and
+// Dispose may run while a job is inside connect() or send(); a socket is closed exactly once, by
+// whoever removes it from the table. Initialize must not overlap Dispose or another Initialize.
 //
 // Lock order: an address's lock, then the table lock (mutex_); Log and SendEvent take neither.
 class BluetoothManager {
@@ -74,20 +75,34 @@ class BluetoothManager {
   void Log(const std::string& text);
   void SendEvent(const std::string& name, const flutter::EncodableValue& arguments);
   void SendPrintFailed(const std::string& job_uuid, const std::string& error);
-  // The address's lock, created on first use; valid until Dispose. Lock it after this returns.
-  std::mutex& GetDeviceLock(const std::string& address);
+  // A table entry. The id tells a job whether the entry it used is still the one in the table,
+  // which the handle cannot: Windows hands a closed handle's value out again.
+  struct Connection {
+    SocketHandle socket = kInvalidSocket;
+    uint64_t id = 0;
+  };
+
+  // The address's lock, created on first use. The caller shares it, so Dispose forgetting the
+  // table never frees a lock a job still holds. Lock it after this returns.
+  std::shared_ptr<std::mutex> GetDeviceLock(const std::string& address);
   // An open, connected socket to the printer's Serial Port service, or kInvalidSocket.
   SocketHandle CreateRfcommSocket(uint64_t address);
-  // The socket stored for address, or kInvalidSocket.
-  SocketHandle FindConnection(const std::string& address);
-  void StoreConnection(const std::string& address, SocketHandle socket);
-  // Passes at most INT_MAX bytes per send; false with *error set when a send fails.
+  // The entry stored for address, or one holding kInvalidSocket.
+  Connection FindConnection(const std::string& address);
+  // Stores socket under address; an entry it replaces is removed, so its socket is closed here.
+  Connection StoreConnection(const std::string& address, SocketHandle socket);
+  // Removes the entry if it is still connection and returns its socket for the caller to close;
+  // kInvalidSocket when it is gone or replaced, as someone else then closed it or owns it.
+  SocketHandle TakeConnection(const std::string& address, const Connection& connection);
+  // Passes at most INT_MAX bytes per send; false with *error set (WSAGetLastError at that
+  // point) when a send fails or takes nothing while bytes remain.
   bool SendAll(SocketHandle socket, const uint8_t* data, size_t size, uint64_t* sent,
                int32_t* error);
 
   std::shared_ptr<flutter::MethodChannel> channel_;
-  std::map<std::string, SocketHandle> connections_;                  // guarded by mutex_
-  std::map<std::string, std::unique_ptr<std::mutex>> device_locks_;  // guarded by mutex_
+  std::map<std::string, Connection> connections_;                    // guarded by mutex_
+  std::map<std::string, std::shared_ptr<std::mutex>> device_locks_;  // guarded by mutex_
+  uint64_t last_connection_id_ = 0;                                  // guarded by mutex_
   std::mutex mutex_;
   bool initialized_ = false;
   std::unique_ptr<BluetoothStack> stack_;

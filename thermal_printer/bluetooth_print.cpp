@@ -15,34 +15,34 @@ bool BluetoothManager::PrintBytes(const std::string& mac_address, const uint8_t*
                                   const std::string& printer_uuid, const std::string& job_uuid) {
   const std::string address = NormalizeMacAddress(mac_address);
   Log("BluetoothManager: Printing " + std::to_string(size) + " bytes to " + address);
-  std::lock_guard<std::mutex> device_lock(GetDeviceLock(address));
+  const std::shared_ptr<std::mutex> device_mutex = GetDeviceLock(address);
+  std::lock_guard<std::mutex> device_lock(*device_mutex);
 
-  SocketHandle socket = FindConnection(address);
-  if (socket == kInvalidSocket) {
+  Connection connection = FindConnection(address);
+  if (connection.socket == kInvalidSocket) {
     const uint64_t numeric = ParseMacAddress(address);
     if (numeric == 0) {
       Log("BluetoothManager: Invalid MAC address for print: " + address);
       SendPrintFailed(job_uuid, "Invalid MAC address");
       return false;
     }
-    socket = CreateRfcommSocket(numeric);
+    const SocketHandle socket = CreateRfcommSocket(numeric);
     if (socket == kInvalidSocket) {
       Log("BluetoothManager: Failed to connect for print");
       SendPrintFailed(job_uuid, "Connection failed");
       return false;
     }
-    StoreConnection(address, socket);
+    connection = StoreConnection(address, socket);
   }
 
   uint64_t sent = 0;
   int32_t error = 0;
-  if (!SendAll(socket, data, size, &sent, &error)) {
+  if (!SendAll(connection.socket, data, size, &sent, &error)) {
     Log("BluetoothManager: Send failed with error: " + std::to_string(error));
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      connections_.erase(address);
-    }
-    stack_->CloseSocket(socket);
+    // A Disconnect or Dispose that took the entry meanwhile has closed the socket already, and
+    // its handle may belong to another printer by now.
+    const SocketHandle taken = TakeConnection(address, connection);
+    if (taken != kInvalidSocket) stack_->CloseSocket(taken);
     SendPrintFailed(job_uuid, "Send failed: " + std::to_string(error));
     return false;
   }
@@ -63,7 +63,8 @@ bool BluetoothManager::SendAll(SocketHandle socket, const uint8_t* data, size_t 
     const uint64_t remaining = size - *sent;
     const int32_t length = static_cast<int32_t>(remaining < kMaxSend ? remaining : kMaxSend);
     const int32_t result = stack_->Send(socket, data + *sent, length, 0);
-    if (result < 0) {
+    // Nothing taken while bytes remain would only repeat forever.
+    if (result <= 0) {
       *error = stack_->LastSocketError();
       return false;
     }

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 namespace flutter {
@@ -15,8 +14,9 @@ class StandardCodecSerializer;
 
 class ByteStreamReader {
  public:
-  // What BytesRemaining reports when a source cannot tell.
-  static constexpr size_t kUnknownRemaining = std::numeric_limits<size_t>::max();
+  // What BytesRemaining reports when a source cannot tell. SIZE_MAX rather than numeric_limits'
+  // max(), which a user's <windows.h> without NOMINMAX turns into a macro call.
+  static constexpr size_t kUnknownRemaining = SIZE_MAX;
 
   ByteStreamReader() = default;
   virtual ~ByteStreamReader() = default;
@@ -34,11 +34,16 @@ class ByteStreamReader {
   // Bytes still readable, so hostile sizes can be refused before allocating.
   virtual size_t BytesRemaining() const { return kUnknownRemaining; }
 
+  // True once a list or map would have opened deeper than the serializer allows. Nothing more of
+  // the message is read after that, so the value read is cut short and callers refuse it.
+  bool NestingLimitReached() const { return nesting_limit_reached_; }
+
  private:
   friend class StandardCodecSerializer;
   // Lists and maps open in the current decode; carried here so the bound holds through a
   // derived serializer's ReadValueOfType and stays per message.
   unsigned nesting_depth_ = 0;
+  bool nesting_limit_reached_ = false;
 };
 
 class ByteStreamWriter {

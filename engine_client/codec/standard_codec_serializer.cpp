@@ -126,6 +126,9 @@ const StandardCodecSerializer& StandardCodecSerializer::Shared() {
 }
 
 EncodableValue StandardCodecSerializer::ReadNextValue(ByteStreamReader* stream) const {
+  if (stream->nesting_limit_reached_) {
+    return EncodableValue();
+  }
   const uint8_t type = stream->GetByte();
   return ReadValueOfType(type, stream);
 }
@@ -238,6 +241,7 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
       // The depth lives on the reader, so it also counts levels entered through a derived
       // serializer's ReadValueOfType and resets with every message.
       if (stream->nesting_depth_ >= kMaxNestingDepth) {
+        stream->nesting_limit_reached_ = true;
         WriteErrorLine("Nesting too deep in StandardCodecSerializer::ReadValueOfType");
         return EncodableValue();
       }
@@ -299,6 +303,9 @@ EncodableValue StandardCodecSerializer::ReadList(ByteStreamReader* stream) const
       break;
     }
     list.push_back(ReadNextValue(stream));
+    if (stream->nesting_limit_reached_) {
+      break;
+    }
   }
   return EncodableValue(std::move(list));
 }
@@ -312,10 +319,20 @@ EncodableValue StandardCodecSerializer::ReadMap(ByteStreamReader* stream) const 
       break;
     }
     EncodableValue key = ReadNextValue(stream);
+    if (stream->nesting_limit_reached_) {
+      break;
+    }
     EncodableValue value = ReadNextValue(stream);
+    // A null here is the too-deep value itself, which pairs the key with nothing.
+    if (stream->nesting_limit_reached_ && value.IsNull()) {
+      break;
+    }
     // Writers send keys ascending, so the end is the right hint and the whole map costs linear
     // time; a key already present keeps its first value.
     map.emplace_hint(map.end(), std::move(key), std::move(value));
+    if (stream->nesting_limit_reached_) {
+      break;
+    }
   }
   return EncodableValue(std::move(map));
 }

@@ -14,7 +14,9 @@ namespace flutter {
 
 class StandardCodecSerializer {
  public:
-  // Lists and maps deeper than this read as null.
+  // Lists and maps nest at most this deep. The value that would open the next level reads as
+  // null and ends the message: enclosing lists and maps keep what they completed before it (a
+  // map entry whose value it was is dropped), and the reader reports NestingLimitReached.
   static constexpr unsigned kMaxNestingDepth = 256;
   // The largest count a size field carries.
   static constexpr uint64_t kMaxSize = 0xFFFFFFFFu;
@@ -28,7 +30,8 @@ class StandardCodecSerializer {
   // The process-wide instance, created on first use.
   static const StandardCodecSerializer& Shared();
 
-  // Reads a tag and then the value it names.
+  // Reads a tag and then the value it names; null without reading once the nesting limit ended
+  // the message.
   EncodableValue ReadNextValue(ByteStreamReader* stream) const;
 
   // Writes one value. Values the format cannot carry (custom values, sizes above kMaxSize) are

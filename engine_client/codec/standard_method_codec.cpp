@@ -60,12 +60,19 @@ std::unique_ptr<MethodCall<EncodableValue>> StandardMethodCodec::DecodeCall(
     const uint8_t* message, size_t message_size) const {
   ByteBufferStreamReader stream(message, message_size);
   EncodableValue name = serializer_->ReadNextValue(&stream);
+  // A message cut short at the nesting limit is refused whole: its line has been written.
+  if (stream.NestingLimitReached()) {
+    return nullptr;
+  }
   std::string* name_text = std::get_if<std::string>(&name);
   if (name_text == nullptr) {
     codec_internal::WriteErrorLine("Invalid method call; method name is not a string.");
     return nullptr;
   }
   auto arguments = std::make_unique<EncodableValue>(serializer_->ReadNextValue(&stream));
+  if (stream.NestingLimitReached()) {
+    return nullptr;
+  }
   return std::make_unique<MethodCall<EncodableValue>>(std::move(*name_text), std::move(arguments));
 }
 
@@ -104,6 +111,9 @@ bool StandardMethodCodec::DecodeReplyInto(const uint8_t* reply, size_t reply_siz
   const uint8_t envelope = stream.GetByte();
   if (envelope == kSuccessEnvelope) {
     const EncodableValue value = serializer_->ReadNextValue(&stream);
+    if (stream.NestingLimitReached()) {
+      return false;
+    }
     result->Success(value.IsNull() ? nullptr : &value);
     return true;
   }
@@ -113,6 +123,9 @@ bool StandardMethodCodec::DecodeReplyInto(const uint8_t* reply, size_t reply_siz
   const EncodableValue code = serializer_->ReadNextValue(&stream);
   const EncodableValue message = serializer_->ReadNextValue(&stream);
   const EncodableValue details = serializer_->ReadNextValue(&stream);
+  if (stream.NestingLimitReached()) {
+    return false;
+  }
   // A code that is not text, or a message that is neither text nor null, makes this no envelope.
   const std::string* code_text = std::get_if<std::string>(&code);
   const std::string* message_text = std::get_if<std::string>(&message);

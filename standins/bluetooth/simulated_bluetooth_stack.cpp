@@ -19,6 +19,9 @@ using kestro::kSocketError;
 // Winsock's last error belongs to the calling thread.
 thread_local int32_t last_socket_error = 0;
 
+constexpr int kStalledSendLimit = 1000;
+constexpr int32_t kWsaConnectionAborted = 10053;  // WSAECONNABORTED
+
 std::string Hex(const uint8_t* bytes, size_t size) {
   std::string text;
   char digits[4];
@@ -345,6 +348,18 @@ int32_t SimulatedBluetoothStack::Send(kestro::SocketHandle socket, const uint8_t
     Record(call + "-1");
     return Fail(outcome.error);
   }
+  Printer& printer = printers_[peer];
+  if (printer.behaviour.max_part == 0 && length > 0) {
+    // A caller that keeps retrying would never end; stop it after a bound and say so.
+    if (++open->second.stalled_sends > kStalledSendLimit) {
+      Record(call + "-1");
+      Fault("send retried after taking nothing " + std::to_string(kStalledSendLimit) + " times");
+      return Fail(kWsaConnectionAborted);
+    }
+    Record(call + "0");
+    last_socket_error = printer.behaviour.stalled_error;
+    return 0;
+  }
   TakeBytes(open->second, peer, data, outcome.taken);
   Record(call + std::to_string(outcome.taken));
   return outcome.taken;
@@ -357,7 +372,7 @@ SimulatedBluetoothStack::SendOutcome SimulatedBluetoothStack::PlanSend(
   outcome.error = socket.broken_error ? socket.broken_error
                   : dropped           ? behaviour.drop_error
                                       : behaviour.send_error;
-  if (outcome.error != 0) return outcome;
+  if (outcome.error != 0 || behaviour.max_part == 0) return outcome;
   int64_t part = std::min(length, std::max(behaviour.max_part, 1));
   if (behaviour.drop_after >= 0) part = std::min(part, behaviour.drop_after - socket.accepted);
   outcome.taken = static_cast<int32_t>(part);

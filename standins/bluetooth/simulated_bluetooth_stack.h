@@ -33,7 +33,8 @@ extern const char kSimulatedBluetoothMarker[];
 // How one printer behaves; change it at any time with SetPrinter.
 struct PrinterBehaviour {
   int32_t connect_error = 0;     // connect() fails with this code when non-zero
-  int32_t max_part = INT32_MAX;  // most bytes one send() takes
+  int32_t max_part = INT32_MAX;  // most bytes one send() takes; 0: send() takes nothing
+  int32_t stalled_error = 0;     // what WSAGetLastError reads after a send() that took nothing
   int32_t send_error = 0;        // every send() fails with this code when non-zero
   bool keep_bytes = true;        // false: count bytes without reading them
   int32_t connect_time_ms = 0;   // connect() takes this long, whether it succeeds or fails
@@ -124,6 +125,7 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
     int32_t broken_error = 0;
     int64_t accepted = 0;          // bytes taken since the connect
     uint32_t send_timeout_ms = 0;  // SO_SNDTIMEO; 0 waits for ever
+    int stalled_sends = 0;         // sends in a row that took nothing
   };
   // What one send() will do once its time has passed: fail with error, or take `taken` bytes.
   struct SendOutcome {

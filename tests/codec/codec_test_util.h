@@ -53,6 +53,16 @@ class StderrCapture {
 };
 
 inline const std::string kInvalidRead = "Invalid read in StandardCodecByteStreamReader\n";
+inline const std::string kNestingTooDeep =
+    "Nesting too deep in StandardCodecSerializer::ReadValueOfType\n";
+
+// 255 one-element lists, then at depth 256 a list of three whose first element would open
+// depth 257: "0C 01" x 255, "0C 03 0C 01 07 03 'abc'".
+inline std::string TooDeepListHex() {
+  std::string hex;
+  for (int i = 0; i < 255; ++i) hex += "0C 01 ";
+  return hex + "0C 03 0C 01 07 03 'abc'";
+}
 
 }  // namespace kestro_test
 

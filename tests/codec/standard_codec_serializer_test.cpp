@@ -19,8 +19,10 @@ using flutter::StandardCodecSerializer;
 using kestro_test::Bytes;
 using kestro_test::Hex;
 using kestro_test::kInvalidRead;
+using kestro_test::kNestingTooDeep;
 using kestro_test::Same;
 using kestro_test::StderrCapture;
+using kestro_test::TooDeepListHex;
 
 const StandardCodecSerializer& Serializer() { return StandardCodecSerializer::Shared(); }
 
@@ -162,39 +164,57 @@ class PointSerializer : public StandardCodecSerializer {
   }
 };
 
-TEST(StandardCodecSerializerTest, NestingDeeperThan256ReadsAsNull) {
-  const std::string too_deep = "Nesting too deep in StandardCodecSerializer::ReadValueOfType\n";
+// Wraps inner in levels one-element lists, or one-entry maps under "k".
+EncodableValue Nest(EncodableValue inner, int levels, bool maps) {
+  for (int i = 0; i < levels; ++i) {
+    inner = maps ? EncodableValue(EncodableValueMap{{"k", std::move(inner)}})
+                 : EncodableValue(EncodableValueList{std::move(inner)});
+  }
+  return inner;
+}
+
+// A value that would open depth 257 reads as null and ends the message: nothing after its tag
+// is read, enclosing lists and maps keep what they completed, a map entry it was the value of
+// is dropped, and the one line is written without any "Invalid read" after it.
+TEST(StandardCodecSerializerTest, NestingDeeperThan256EndsTheMessage) {
+  std::string map_levels;
+  for (int i = 0; i < 255; ++i) map_levels += "0D 01 07 01 'k' ";
+  std::string deep_chain;
+  for (int i = 0; i < 100000; ++i) deep_chain += "0C 01 ";
   struct Case {
-    std::string level;  // one list or map whose last element opens the next level
-    size_t levels;
+    std::string bytes;
+    EncodableValue expected;
     std::string error;
     size_t remaining;
   };
-  const Case cases[] = {{"0C 01", 256, "", 0},
-                        {"0C 01", 257, too_deep, 2},
-                        {"0D 01 00", 257, too_deep, 3},
-                        {"0C 01", 100000, too_deep, 200001 - 513}};
+  const Case cases[] = {
+      {TooDeepListHex(), Nest(EncodableValueList{EncodableValue()}, 255, false), kNestingTooDeep,
+       6},
+      {map_levels + "0D 02 07 01 'a' 01 07 01 'b' 0D 01 07 01 'c' 02",
+       Nest(EncodableValueMap{{"a", true}}, 255, true), kNestingTooDeep, 5},
+      // Exactly 256 levels read whole.
+      {map_levels + "0C 01 03 05 00 00 00", Nest(EncodableValueList{5}, 255, true), "", 0},
+      {deep_chain + "00", Nest(EncodableValueList{EncodableValue()}, 255, false), kNestingTooDeep,
+       200001 - 513},
+  };
   const PointSerializer derived;
   for (const Case& c : cases) {
     for (const StandardCodecSerializer* serializer :
          {&Serializer(), static_cast<const StandardCodecSerializer*>(&derived)}) {
-      const Bytes level = Hex(c.level);
-      Bytes bytes;
-      for (size_t i = 0; i < c.levels; ++i) {
-        bytes.insert(bytes.end(), level.begin(), level.end());
-      }
-      bytes.push_back(0);
+      const Bytes bytes = Hex(c.bytes + " 03 07 00 00 00");  // a value after it stays unread
       StderrCapture capture;
       ByteBufferStreamReader reader(bytes.data(), bytes.size());
-      EncodableValue value = serializer->ReadNextValue(&reader);
-      EXPECT_EQ(capture.Text(), c.error) << c.level << " x" << c.levels;
-      EXPECT_EQ(reader.BytesRemaining(), c.remaining) << c.level << " x" << c.levels;
-      size_t depth = 0;
-      for (const EncodableValue* v = &value; !v->IsNull(); ++depth) {
-        const auto* list = std::get_if<EncodableValueList>(v);
-        v = list ? &list->back() : &std::get<EncodableValueMap>(*v).begin()->second;
+      const EncodableValue value = serializer->ReadNextValue(&reader);
+      const EncodableValue next = serializer->ReadNextValue(&reader);
+      EXPECT_TRUE(Same(value, c.expected)) << c.bytes.substr(0, 40);
+      EXPECT_EQ(capture.Text(), c.error) << c.bytes.substr(0, 40);
+      EXPECT_EQ(reader.NestingLimitReached(), !c.error.empty());
+      if (c.error.empty()) {
+        EXPECT_TRUE(Same(next, 7));
+      } else {
+        EXPECT_TRUE(next.IsNull());
+        EXPECT_EQ(reader.BytesRemaining(), c.remaining + 5) << c.bytes.substr(0, 40);
       }
-      EXPECT_EQ(depth, 256u) << c.level << " x" << c.levels;
     }
   }
 }

@@ -21,8 +21,10 @@ using flutter::StandardMethodCodec;
 using kestro_test::Bytes;
 using kestro_test::Hex;
 using kestro_test::kInvalidRead;
+using kestro_test::kNestingTooDeep;
 using kestro_test::Same;
 using kestro_test::StderrCapture;
+using kestro_test::TooDeepListHex;
 
 const StandardMethodCodec& Codec() { return StandardMethodCodec::ForSerializer(); }
 
@@ -98,6 +100,9 @@ TEST(StandardMethodCodecTest, DecodesCalls) {
        EncodableValueMap{{"macAddress", "A"}, {"bytes", std::vector<uint8_t>{27}}}, ""},
       {"03 01 00 00 00", nullptr, EncodableValue(), not_a_name},
       {"", nullptr, EncodableValue(), kInvalidRead + not_a_name},
+      // Arguments cut short at the nesting limit make the whole call undecodable.
+      {"07 08 'printBle' 0D 01 07 05 'bytes' " + TooDeepListHex(), nullptr, EncodableValue(),
+       kNestingTooDeep},
   };
   for (const Case& c : cases) {
     const Bytes bytes = Hex(c.bytes);
@@ -132,6 +137,9 @@ TEST(StandardMethodCodecTest, DecodesRepliesIntoTheResult) {
       // Not envelopes: a code that is not text, a message that is neither text nor null.
       {"01 03 01 00 00 00 00 00", false, "", ""},
       {"01 07 01 'E' 03 01 00 00 00 00", false, "", ""},
+      // A result or details cut short at the nesting limit: no envelope.
+      {"00 " + TooDeepListHex(), false, "", kNestingTooDeep},
+      {"01 07 01 'E' 00 " + TooDeepListHex(), false, "", kNestingTooDeep},
   };
   for (const Case& c : cases) {
     const Bytes bytes = Hex(c.bytes);

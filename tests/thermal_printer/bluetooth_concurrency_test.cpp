@@ -2,8 +2,10 @@
 // ThreadSanitizer too (ctest label "concurrency").
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <map>
 #include <thread>
@@ -14,6 +16,7 @@ namespace kestro_test {
 namespace {
 
 using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
 
 TEST_F(ManagerTest, JobsForOneAddressNeverOverlap) {
   PrinterBehaviour slow;
@@ -101,6 +104,103 @@ TEST_F(ManagerTest, ABlockedJobHoldsOnlyItsOwnAddress) {
     stack_.SetConnectHook(nullptr);
     stack_.SetSendHook(nullptr);
   }
+}
+
+// Holds the first send() or connect() to kPrinter until released; later calls pass.
+class Gate {
+ public:
+  std::function<void(uint64_t)> Hook() {
+    return [this](uint64_t address) {
+      if (address != kPrinter || !armed_.exchange(false)) return;
+      entered_.set_value();
+      released_.wait_for(10s);
+    };
+  }
+  bool Entered() { return entered_future_.wait_for(10s) == std::future_status::ready; }
+  void Release() { release_.set_value(); }
+
+ private:
+  std::atomic<bool> armed_{true};
+  std::promise<void> entered_, release_;
+  std::future<void> entered_future_ = entered_.get_future();
+  std::shared_future<void> released_ = release_.get_future().share();
+};
+
+// Disconnect and Dispose take the job's socket away while it is inside send(): they return
+// without waiting for the job (no address lock), close the socket once, and the failing job
+// closes nothing more, nor an entry that replaced its own.
+TEST_F(ManagerTest, ASocketTakenAwayDuringSendIsClosedOnce) {
+  for (const bool dispose : {false, true}) {
+    SCOPED_TRACE(dispose ? "Dispose" : "Disconnect");
+    stack_.SetPrinter(kPrinter);
+    InitializeQuietly();
+    ASSERT_TRUE(manager_->Connect(kPrinterText));
+    const std::string opened = stack_.TakeCalls().front();  // "socket(32, 1, 3) = <id>"
+    const std::string closed_once = "closesocket(" + opened.substr(opened.rfind(' ') + 1) + ") = 0";
+    Forget();
+    Gate gate;
+    stack_.SetSendHook(gate.Hook());
+    auto job = std::async(std::launch::async, [&] {
+      return manager_->PrintBytes(kPrinterText, {1, 2}, "p", "job");
+    });
+    ASSERT_TRUE(gate.Entered());
+    auto take_away = std::async(std::launch::async, [&] {
+      dispose ? manager_->Dispose() : manager_->Disconnect(kPrinterText);
+    });
+    const bool returned = take_away.wait_for(5s) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "waited behind the job's address lock";
+    if (returned && dispose) {
+      // The address's lock went with the table: a new connection replaces the job's entry.
+      manager_->Initialize();
+      EXPECT_TRUE(manager_->Connect(kPrinterText));
+    }
+    gate.Release();
+    take_away.get();
+    EXPECT_FALSE(job.get());
+
+    const Lines calls = stack_.TakeCalls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), closed_once), 1);
+    EXPECT_EQ(
+        std::count_if(calls.begin(), calls.end(),
+                      [](const std::string& call) { return call.rfind("closesocket", 0) == 0; }),
+        1);
+    EXPECT_EQ(stack_.faults(), Lines{});
+    const Lines lines = log_.TakeLines();
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "BluetoothManager: Send failed with error: 10038"),
+        lines.end());
+    EXPECT_EQ(manager_->IsConnected(kPrinterText), dispose);
+    stack_.SetSendHook(nullptr);
+    manager_->Dispose();
+    Forget();
+  }
+}
+
+// A second Connect for the same address waits for the first, then finds its connection.
+TEST_F(ManagerTest, TwoConnectsForOneAddressNeverOverlap) {
+  stack_.SetPrinter(kPrinter);
+  InitializeQuietly();
+  std::promise<void> second_entered;
+  std::atomic<int> connects{0};
+  Gate gate;
+  auto hold_first = gate.Hook();
+  stack_.SetConnectHook([&](uint64_t address) {
+    if (++connects == 2) second_entered.set_value();
+    hold_first(address);
+  });
+  auto first = std::async(std::launch::async, [&] { return manager_->Connect(kPrinterText); });
+  ASSERT_TRUE(gate.Entered());
+  auto second =
+      std::async(std::launch::async, [&] { return manager_->Connect("aa:bb:cc:dd:ee:ff"); });
+  // Without the address lock the second attempt reaches connect() at once.
+  EXPECT_EQ(second_entered.get_future().wait_for(200ms), std::future_status::timeout);
+  gate.Release();
+  EXPECT_TRUE(first.get());
+  EXPECT_TRUE(second.get());
+  EXPECT_EQ(connects.load(), 1);
+  const Lines lines = log_.Lines();
+  EXPECT_EQ(lines.back(), "BluetoothManager: Already connected to AA:BB:CC:DD:EE:FF");
+  stack_.SetConnectHook(nullptr);
 }
 
 }  // namespace

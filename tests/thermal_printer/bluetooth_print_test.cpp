@@ -95,6 +95,30 @@ TEST_F(PrintTest, StaleConnectionFailsOnceThenReconnects) {
                    "onPrintSuccessWindows {jobUuid: job-3, printerUuid: printer-1}"}));
 }
 
+// A send() that takes nothing while bytes remain ends the job as a send failure carrying what
+// WSAGetLastError reads at that point, 0 when nothing was set.
+TEST_F(PrintTest, ASendThatTakesNothingFailsTheJob) {
+  int socket = 1001;
+  for (const int32_t code : {0, 10035}) {
+    const std::string c = std::to_string(code), s = std::to_string(socket++);
+    PrinterBehaviour stalled;
+    stalled.max_part = 0;
+    stalled.stalled_error = code;
+    stack_.SetPrinter(kPrinter, stalled);
+    ASSERT_TRUE(manager_->Connect(kPrinterText));
+    Forget();
+    EXPECT_FALSE(Print(kPrinterText, {1, 2, 3}, "job-" + c));
+    EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Printing 3 bytes to AA:BB:CC:DD:EE:FF",
+                                       "BluetoothManager: Send failed with error: " + c}));
+    EXPECT_EQ(stack_.TakeCalls(), (Lines{"send(" + s + ", 3) = 0", "WSAGetLastError() = " + c,
+                                         "closesocket(" + s + ") = 0"}));
+    EXPECT_FALSE(manager_->IsConnected(kPrinterText));
+  }
+  EXPECT_EQ(events_.JobEvents(),
+            (Lines{"onPrintFailedWindows {error: Send failed: 0, jobUuid: job-0}",
+                   "onPrintFailedWindows {error: Send failed: 10035, jobUuid: job-10035}"}));
+}
+
 TEST_F(PrintTest, UnreachablePrinterLeavesTheTableUnchanged) {
   PrinterBehaviour off;
   off.connect_error = 10060;

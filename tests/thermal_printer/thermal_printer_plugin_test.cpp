@@ -14,6 +14,7 @@
 #include "tests/fakes/recording_engine.h"
 #include "tests/thermal_printer/debug_capture.h"
 #include "tests/thermal_printer/event_recorder.h"
+#include "tests/thermal_printer/manager_fixture.h"
 
 namespace kestro_test {
 namespace {
@@ -24,8 +25,6 @@ using flutter::EncodableValueMap;
 using Lines = std::vector<std::string>;
 
 constexpr char kChannel[] = "com.kestro.pos/thermal_printer";
-constexpr uint64_t kPrinter = 0xAABBCCDDEEFFull;
-constexpr char kPrinterText[] = "AA:BB:CC:DD:EE:FF";
 
 std::string Hex(const Bytes& bytes) {
   std::string text;
@@ -299,11 +298,20 @@ TEST_F(PluginTest, ByteListElementsGiveTheirLowEightBits) {
 TEST_F(PluginTest, UndecodableMessagesGetTheDecodeError) {
   const std::string decode_error = "01 07 0C " + HexText("DECODE_ERROR") + " 07 1C " +
                                    HexText("Failed to decode method call") + " 00";
-  for (const Bytes& message : {Bytes{}, Bytes{0x03, 0x2A, 0x00, 0x00, 0x00, 0x00}}) {
-    SCOPED_TRACE(Hex(message));
+  // A "printBle" whose bytes lie one list deeper than the codec reads is refused whole.
+  EncodableValue bytes(EncodableValueList{EncodableValue(0x41)});
+  for (int level = 0; level < 256; ++level) bytes = EncodableValue(EncodableValueList{bytes});
+  const Bytes too_deep =
+      EncodeCall("printBle", Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", bytes}}));
+  stack_.SetPrinter(kPrinter);
+  Call("setup");
+  log_.TakeLines();
+  for (const Bytes& message : {Bytes{}, Bytes{0x03, 0x2A, 0x00, 0x00, 0x00, 0x00}, too_deep}) {
+    SCOPED_TRACE(Hex(message).substr(0, 40));
     EXPECT_EQ(Hex(Send(message)), decode_error);
   }
   EXPECT_EQ(log_.Lines(), Lines{});
+  EXPECT_EQ(stack_.Received(kPrinter), Bytes{});
 }
 
 TEST_F(PluginTest, NoReplyWithoutAResponseHandleButTheOperationRuns) {
@@ -364,6 +372,134 @@ TEST_F(PluginTest, PrintOutcomesReachPrinterAndApplication) {
   EXPECT_EQ(Hex(stack_.Received(kPrinter)), Hex(printed));
   EXPECT_EQ(Events(), expected_events);
   EXPECT_TRUE(engine_.pending_replies().empty());  // events never ask for a reply
+}
+
+TEST_F(PluginTest, DeviceListsAndRadioComeFromTheStack) {
+  SimulatedDevice printer;
+  printer.address = 0x001122AABBCCull;
+  printer.name = u"Printer";
+  printer.class_of_device = 0x040680;
+  printer.remembered = printer.authenticated = true;
+  SimulatedDevice phone;
+  phone.address = kPrinter;
+  phone.name = u"Phone";
+  phone.class_of_device = 0x5A020C;
+  phone.remembered = phone.connected = true;
+  stack_.AddDevice(printer);
+  stack_.AddDevice(phone);
+  Call("setup");
+  const std::string devices =
+      "success [{deviceCl: 263808, deviceName: Printer, isConnected: false, isPaired: true, "
+      "macAddress: 00:11:22:AA:BB:CC, majDeviceCl: 6}, {deviceCl: 5898764, deviceName: Phone, "
+      "isConnected: true, isPaired: false, macAddress: AA:BB:CC:DD:EE:FF, majDeviceCl: 2}]";
+  for (const char* name : {"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}) {
+    EXPECT_EQ(Call(name), devices) << name;
+  }
+  for (const bool radio : {true, false}) {
+    stack_.SetRadioPresent(radio);
+    for (const char* name : {"checkBleEnabled", "checkBleEnabledWindows"}) {
+      EXPECT_EQ(Call(name), radio ? "success true" : "success false") << name;
+    }
+  }
+  EXPECT_EQ(stack_.open_handles(), 0);
+}
+
+// Disconnect runs exactly when the arguments are a map holding the key as text, even empty text.
+TEST_F(PluginTest, DisconnectOnlyWhenTheAddressKeyIsPresent) {
+  stack_.SetPrinter(kPrinter);
+  Call("setup");
+  auto list = [] {
+    return std::make_unique<EncodableValue>(EncodableValueList{EncodableValue(kPrinterText)});
+  };
+  const std::string disconnecting = "BluetoothManager: Disconnecting from ";
+  struct Case {
+    std::unique_ptr<EncodableValue> arguments;
+    Lines lines;  // after the method line
+  };
+  Case cases[] = {
+      {nullptr, {}},
+      {list(), {}},
+      {Map({}), {}},
+      {Map({{"printerUuid", EncodableValue(kPrinterText)}}), {}},
+      {Map({{"macAddress", EncodableValue(7)}}), {}},
+      {Map({{"macAddress", EncodableValue("")}}), {disconnecting}},
+      {Map({{"macAddress", EncodableValue("aa:bb:cc:dd:ee:ff")}}),
+       {disconnecting + kPrinterText, "BluetoothManager: Disconnected from AA:BB:CC:DD:EE:FF"}},
+  };
+  for (Case& c : cases) {
+    const std::string label = c.arguments ? Describe(*c.arguments) : "null";
+    ASSERT_EQ(Call("connectBle", Map({{"macAddress", EncodableValue(kPrinterText)}})),
+              "success true");
+    log_.TakeLines();
+    EXPECT_EQ(Call("disconnectBleWindows", std::move(c.arguments)), "success true") << label;
+    c.lines.insert(c.lines.begin(), "ThermalPrinterPlugin: disconnectBleWindows");
+    EXPECT_EQ(log_.TakeLines(), c.lines) << label;
+  }
+}
+
+// Each log line of a job reaches the application as an event in the same order, and the job's
+// outcome event follows the last of them.
+TEST_F(PluginTest, PrintJobEventsFollowItsLogLines) {
+  constexpr uint64_t kRefusing = 0x001122334455ull, kBroken = 0x0A0B0C0D0E0Full;
+  stack_.SetPrinter(kPrinter);
+  PrinterBehaviour refusing;
+  refusing.connect_error = 10061;
+  stack_.SetPrinter(kRefusing, refusing);
+  PrinterBehaviour broken;
+  broken.send_error = 10054;
+  stack_.SetPrinter(kBroken, broken);
+  Call("setup");
+  auto socket_lines = [](const std::string& address, const std::string& connected) {
+    return Lines{"BluetoothManager: CreateRfcommSocket for " + address,
+                 "BluetoothManager: Socket created successfully",
+                 "BluetoothManager: Attempting RFCOMM connect...", connected};
+  };
+  const std::string connected = "BluetoothManager: RFCOMM connection successful!";
+  struct Job {
+    std::string address;
+    Lines lines;  // after the "Printing" line
+    std::string outcome;
+  };
+  const Job jobs[] = {
+      {kPrinterText,
+       Join({socket_lines(kPrinterText, connected),
+             {"BluetoothManager: Print successful, sent 2 bytes"}}),
+       "onPrintSuccessWindows {jobUuid: job, printerUuid: printer-7}"},
+      {"AA:BB:CC:DD:EE",
+       {"BluetoothManager: Invalid MAC address for print: AA:BB:CC:DD:EE"},
+       "onPrintFailedWindows {error: Invalid MAC address, jobUuid: job}"},
+      {"00:11:22:33:44:55",
+       Join({socket_lines("00:11:22:33:44:55",
+                          "BluetoothManager: connect() failed with error 10061 (Connection "
+                          "refused - printer may not support SPP)"),
+             {"BluetoothManager: Failed to connect for print"}}),
+       "onPrintFailedWindows {error: Connection failed, jobUuid: job}"},
+      {"0A:0B:0C:0D:0E:0F",
+       Join({socket_lines("0A:0B:0C:0D:0E:0F", connected),
+             {"BluetoothManager: Send failed with error: 10054"}}),
+       "onPrintFailedWindows {error: Send failed: 10054, jobUuid: job}"},
+  };
+  for (const Job& job : jobs) {
+    SCOPED_TRACE(job.address);
+    log_.TakeLines();
+    const size_t events_before = Events(true).size();
+    Call("printBle", Map({{"macAddress", EncodableValue(job.address)},
+                          {"printerUuid", EncodableValue("printer-7")},
+                          {"jobUuid", EncodableValue("job")},
+                          {"bytes", EncodableValue(Bytes{0x1B, 0x40})}}));
+    const Lines lines = Join(
+        {{"ThermalPrinterPlugin: printBle", "BluetoothManager: Printing 2 bytes to " + job.address},
+         job.lines});
+    EXPECT_EQ(log_.TakeLines(), lines);
+    Lines expected;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      expected.push_back("onLogMessage {message: " + lines[i] + ", timestamp: 0L}");
+    }
+    expected.push_back(job.outcome);
+    const Lines events = Events(true);
+    EXPECT_EQ(Lines(events.begin() + static_cast<std::ptrdiff_t>(events_before), events.end()),
+              expected);
+  }
 }
 
 TEST_F(PluginTest, LogLinesReachTheApplicationAsEvents) {
