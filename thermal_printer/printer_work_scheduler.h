@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kestro {
@@ -56,15 +58,28 @@ class PrinterWorkScheduler {
   void WaitUntilIdle();
 
  private:
+  struct Waiting {
+    uint64_t arrival;
+    PrinterWork work;
+  };
+
   void WorkerLoop();
-  // Indices in pending_ of up to limit jobs allowed to start now, in arrival order. mutex_ held.
-  std::vector<size_t> RunnableJobs(size_t limit) const;
+  // How many jobs may start now, counting at most limit. mutex_ held.
+  size_t RunnableJobs(size_t limit) const;
+  // Takes the next job allowed to start, oldest first; false when none may. mutex_ held.
+  bool TakeRunnable(PrinterWork* work);
   // Wakes the idle workers and starts more while runnable jobs outnumber them. mutex_ held.
   void WakeOrStartWorkers();
 
   std::mutex mutex_;
   std::condition_variable work_changed_;
-  std::deque<PrinterWork> pending_;
+  uint64_t next_arrival_ = 0;
+  // Waiting work: each lane's jobs in arrival order, and the barriers in arrival order.
+  std::map<std::string, std::deque<Waiting>> lanes_;
+  std::deque<Waiting> barriers_;
+  // (arrival of its first waiting job, lane) for each lane with waiting jobs and none running.
+  std::set<std::pair<uint64_t, std::string>> idle_lane_heads_;
+  size_t pending_messages_ = 0;
   size_t pending_print_bytes_ = 0;
   std::set<std::string> running_lanes_;
   size_t running_ = 0;
