@@ -157,11 +157,15 @@ TEST_F(PluginThreadsTest, TheCallbackReturnsWhileAJobIsHeldAndTheReplyFollowsThe
   for (const bool in_send : {false, true}) {
     SCOPED_TRACE(in_send ? "printBle held in send" : "connectBle held in connect");
     Hold(kPrinter, in_send);
+    const size_t sends_at_start = EngineSends().size();
     const Handle handle = Deliver(in_send ? EncodeCall("printBle", kPrinterText, {0x1B, 0x40})
                                           : EncodeCall("connectBle", kPrinterText));
     ASSERT_TRUE(WaitHeld());
     ASSERT_NE(handle, nullptr);
+    // The job's log events so far wait for the UI thread, which then sends them on.
+    EXPECT_EQ(EngineSends().size(), sends_at_start);
     Pump();
+    EXPECT_GT(EngineSends().size(), sends_at_start);
     EXPECT_TRUE(engine_.ResponsesTo(handle).empty());
     const size_t sends_before = EngineSends().size();
 
