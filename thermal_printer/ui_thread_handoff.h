@@ -53,9 +53,9 @@ class QueuedUiThreadHandoff : public UiThreadHandoff {
 };
 
 #ifdef _WIN32
-// A message-only window created on the calling thread, which becomes the UI thread; tasks travel
-// as posted window messages, so they also run inside modal loops. Null when the window cannot be
-// created.
+// A message-only window created on the calling thread, which becomes the UI thread; a posted
+// message wakes it to drain the queue, so tasks also run inside modal loops. Null when the window
+// cannot be created.
 std::unique_ptr<UiThreadHandoff> NewWindowUiThreadHandoff();
 #endif
 

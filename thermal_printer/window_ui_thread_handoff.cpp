@@ -1,7 +1,9 @@
-// The Windows hand-off: a message-only window on the UI thread receives each task as a posted
-// message carrying an owned pointer.
+// The Windows hand-off: tasks wait in the queue, and one posted message at a time wakes the
+// message-only window on the UI thread to run them. A message per task could overflow the
+// thread's posted-message limit (10 000) during a burst of log events and lose a reply.
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <utility>
 
@@ -11,19 +13,14 @@ namespace kestro {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"KESTRO_PRINTER_BRIDGE_HANDOFF";
-constexpr UINT kTaskMessage = WM_APP + 0x50;
+constexpr UINT kTasksWaitingMessage = WM_APP + 0x50;
 
-class WindowUiThreadHandoff : public UiThreadHandoff {
+class WindowUiThreadHandoff : public QueuedUiThreadHandoff {
  public:
   WindowUiThreadHandoff() = default;
+  // Tasks still queued are destroyed unrun with the queue.
   ~WindowUiThreadHandoff() override {
-    if (window_ == nullptr) return;
-    // Tasks still queued are freed here; the system would drop them with the window unfreed.
-    MSG message;
-    while (PeekMessageW(&message, window_, kTaskMessage, kTaskMessage, PM_REMOVE)) {
-      std::unique_ptr<Task> task(reinterpret_cast<Task*>(message.lParam));
-    }
-    DestroyWindow(window_);
+    if (window_ != nullptr) DestroyWindow(window_);
   }
   WindowUiThreadHandoff(const WindowUiThreadHandoff&) = delete;
   WindowUiThreadHandoff& operator=(const WindowUiThreadHandoff&) = delete;
@@ -45,25 +42,27 @@ class WindowUiThreadHandoff : public UiThreadHandoff {
   }
 
   void Post(Task task) override {
-    auto owned = std::make_unique<Task>(std::move(task));
-    if (PostMessageW(window_, kTaskMessage, 0, reinterpret_cast<LPARAM>(owned.get()))) {
-      owned.release();  // the window procedure owns it now
-    }
-    // A failed post (the window is gone: 1400, or the queue is full) frees the task here.
+    QueuedUiThreadHandoff::Post(std::move(task));
+    if (wake_posted_.exchange(true)) return;
+    // A failed post (the window is gone: 1400) leaves the tasks queued; they are freed with the
+    // hand-off. Any other failure is retried by the next task.
+    if (!PostMessageW(window_, kTasksWaitingMessage, 0, 0)) wake_posted_ = false;
   }
 
  private:
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message != kTaskMessage) return DefWindowProcW(window, message, wparam, lparam);
-    std::unique_ptr<Task> task(reinterpret_cast<Task*>(lparam));
+    if (message != kTasksWaitingMessage) return DefWindowProcW(window, message, wparam, lparam);
+    auto* self = reinterpret_cast<WindowUiThreadHandoff*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) return 0;
     // After a crash the host runs nothing more here: its crashed flag belongs in this test.
-    const auto* self =
-        reinterpret_cast<const WindowUiThreadHandoff*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr && task) self->RunOnUiThread(*task);
+    // Cleared first, so a task queued while these run posts a new wake-up.
+    self->wake_posted_ = false;
+    self->Drain();
     return 0;
   }
 
   HWND window_ = nullptr;
+  std::atomic<bool> wake_posted_{false};
 };
 
 }  // namespace
