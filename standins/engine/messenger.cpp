@@ -83,6 +83,46 @@ void FlutterDesktopMessenger::DeliverFromApplication(const std::string& channel,
   if (!answered) WriteTranscriptLine("reply " + channel + " none");
 }
 
+const FlutterDesktopMessageResponseHandle* FlutterDesktopMessenger::DeliverAwaitingReply(
+    const std::string& channel, const std::vector<uint8_t>& bytes) {
+  MessengerReference keep_alive(this);
+  WriteTranscriptLine("send " + channel + " " + HexBytes(bytes));
+  Callback callback;
+  const FlutterDesktopMessageResponseHandle* handle = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(table_lock_);
+    auto found = callbacks_.find(channel);
+    if (found != callbacks_.end()) callback = found->second;
+    handles_.push_back(std::make_unique<FlutterDesktopMessageResponseHandle>());
+    handles_.back()->channel = channel;
+    handle = handles_.back().get();
+  }
+  if (callback.function == nullptr) {
+    WriteTranscriptLine("reply " + channel + " none # no callback");
+    return nullptr;
+  }
+  FlutterDesktopMessage message{bytes.data(), bytes.size(), handle};
+  callback.function(this, &message, callback.user_data);
+  return handle;
+}
+
+bool FlutterDesktopMessenger::IsAnswered(const FlutterDesktopMessageResponseHandle* handle) {
+  std::lock_guard<std::mutex> lock(table_lock_);
+  return handle->answered;
+}
+
+void FlutterDesktopMessenger::GiveUpOn(const FlutterDesktopMessageResponseHandle* handle) {
+  std::string channel;
+  {
+    std::lock_guard<std::mutex> lock(table_lock_);
+    auto* open = const_cast<FlutterDesktopMessageResponseHandle*>(handle);
+    if (open->answered || open->overdue) return;
+    open->overdue = true;
+    channel = open->channel;
+  }
+  WriteTranscriptLine("reply " + channel + " none");
+}
+
 void FlutterDesktopMessenger::Respond(const FlutterDesktopMessageResponseHandle* handle,
                                       const uint8_t* data, size_t size) {
   // After shutdown nothing reaches the application, and nothing is said about it.
@@ -95,7 +135,9 @@ void FlutterDesktopMessenger::Respond(const FlutterDesktopMessageResponseHandle*
       line = "reply-duplicate " + open->channel;
     } else {
       open->answered = true;
-      line = "reply " + open->channel + " " + HexBytes(data, size);
+      line =
+          (open->overdue ? "reply-late " : "reply ") + open->channel + " " + HexBytes(data, size);
+      if (reply_window_ != nullptr) PostMessageW(reply_window_, kReplyArrivedMessage, 0, 0);
     }
   }
   WriteTranscriptLine(line);

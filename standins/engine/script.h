@@ -23,6 +23,12 @@ struct ScriptCommand {
     kWait,        // wait <milliseconds>: pause the script, the message loop keeps running
     kPost,        // post <message> [wparam] [lparam]: post a message to the top-level window
     kRefuseView,  // refuse-view: FlutterDesktopViewControllerCreate fails for this engine
+    // send-async <channel> <hex>: deliver and go on; the reply is owed until await-replies.
+    kSendAsync,
+    // await-replies: wait for every reply still owed, as send waits for its own.
+    kAwaitReplies,
+    // reply-timeout <milliseconds>: how long send and await-replies wait (numbers[0]).
+    kReplyTimeout,
   };
   Kind kind = Kind::kNothing;
   std::string channel;
