@@ -41,12 +41,10 @@ struct FlutterDesktopMessenger {
   void Unlock();
 
   void SetCallback(const char* channel, FlutterDesktopMessageCallback callback, void* user_data);
-  // The application sends: calls the host's callback with a fresh response handle and records
-  // the reply, or "none" when the callback returned without answering.
-  void DeliverFromApplication(const std::string& channel, const std::vector<uint8_t>& bytes);
-  // As above, but the reply may come later: the message's handle, or null when no callback took
-  // it ("reply <channel> none # no callback" is written then).
-  const FlutterDesktopMessageResponseHandle* DeliverAwaitingReply(
+  // The application sends: calls the host's callback with a fresh response handle and returns
+  // it; the reply may come later. Null when no callback took the message ("reply <channel> none
+  // # no callback" is written then).
+  const FlutterDesktopMessageResponseHandle* DeliverFromApplication(
       const std::string& channel, const std::vector<uint8_t>& bytes);
   bool IsAnswered(const FlutterDesktopMessageResponseHandle* handle);
   // The application stops waiting: "reply <channel> none" unless answered; an answer after this

@@ -55,35 +55,7 @@ void FlutterDesktopMessenger::SetCallback(const char* channel,
   WriteTranscriptLine((callback ? "callback " : "callback-removed ") + std::string(channel));
 }
 
-void FlutterDesktopMessenger::DeliverFromApplication(const std::string& channel,
-                                                     const std::vector<uint8_t>& bytes) {
-  MessengerReference keep_alive(this);
-  WriteTranscriptLine("send " + channel + " " + HexBytes(bytes));
-  Callback callback;
-  const FlutterDesktopMessageResponseHandle* handle = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(table_lock_);
-    auto found = callbacks_.find(channel);
-    if (found != callbacks_.end()) callback = found->second;
-    handles_.push_back(std::make_unique<FlutterDesktopMessageResponseHandle>());
-    handles_.back()->channel = channel;
-    handle = handles_.back().get();
-  }
-  if (callback.function == nullptr) {
-    WriteTranscriptLine("reply " + channel + " none # no callback");
-    return;
-  }
-  FlutterDesktopMessage message{bytes.data(), bytes.size(), handle};
-  callback.function(this, &message, callback.user_data);
-  bool answered;
-  {
-    std::lock_guard<std::mutex> lock(table_lock_);
-    answered = handle->answered;
-  }
-  if (!answered) WriteTranscriptLine("reply " + channel + " none");
-}
-
-const FlutterDesktopMessageResponseHandle* FlutterDesktopMessenger::DeliverAwaitingReply(
+const FlutterDesktopMessageResponseHandle* FlutterDesktopMessenger::DeliverFromApplication(
     const std::string& channel, const std::vector<uint8_t>& bytes) {
   MessengerReference keep_alive(this);
   WriteTranscriptLine("send " + channel + " " + HexBytes(bytes));

@@ -200,13 +200,13 @@ void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t 
   switch (command.kind) {
     case ScriptCommand::Kind::kSend:
       if (const auto* handle =
-              engine->messenger->DeliverAwaitingReply(command.channel, command.bytes)) {
+              engine->messenger->DeliverFromApplication(command.channel, command.bytes)) {
         return AwaitReplies({handle});
       }
       break;
     case ScriptCommand::Kind::kSendAsync:
       if (const auto* handle =
-              engine->messenger->DeliverAwaitingReply(command.channel, command.bytes)) {
+              engine->messenger->DeliverFromApplication(command.channel, command.bytes)) {
         owed.push_back(handle);
       }
       break;
