@@ -17,6 +17,7 @@
 #include "tests/fakes/recording_engine.h"
 #include "tests/thermal_printer/debug_capture.h"
 #include "tests/thermal_printer/simulated_bluetooth_stack.h"
+#include "thermal_printer/bluetooth_address.h"
 #include "thermal_printer/thermal_printer_plugin.h"
 
 namespace kestro_test {
@@ -251,6 +252,37 @@ TEST_F(PluginThreadsTest, SetupAndDestroyWaitForEarlierWorkAndHoldLaterWorkBack)
     Drained(Deliver(EncodeCall("setup")));
     Rearm();
   }
+}
+
+// Eight stuck printers take every worker; a ninth printer's job waits for one to come free.
+TEST_F(PluginThreadsTest, ALaneBeyondTheWorkerCapWaitsForAWorker) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  bool open = false;
+  stack_.SetConnectHook([&](uint64_t) {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++inside;
+    changed.notify_all();
+    changed.wait(lock, [&] { return open; });
+  });
+  std::vector<Handle> jobs;
+  for (uint64_t printer = 1; printer <= 9; ++printer) {
+    stack_.SetPrinter(printer);
+    const std::string address = kestro::FormatBluetoothAddress(printer);
+    jobs.push_back(Deliver(EncodeCall("connectBle", address.c_str())));
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    EXPECT_TRUE(changed.wait_for(lock, 5s, [&] { return inside == 8; }));
+    EXPECT_FALSE(changed.wait_for(lock, 200ms, [&] { return inside > 8; }));
+    open = true;
+    changed.notify_all();
+  }
+  for (const Handle job : jobs) EXPECT_EQ(Drained(job), std::vector<Bytes>{Success(true)});
+  stack_.SetConnectHook(nullptr);
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(inside, 9);
 }
 
 TEST_F(PluginThreadsTest, WorkBeyondTheQueueLimitsIsAnsweredBusyAndNothingElseHappens) {
