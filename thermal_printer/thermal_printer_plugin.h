@@ -33,7 +33,8 @@ void StopThermalPrinterEngineCalls();
 
 // UI thread, after the message loop ended: drops work not started (one line each,
 // "ThermalPrinterPlugin: Dropped <method> at shutdown"), waits for the running jobs however long
-// they take, and joins the workers. Later messages are dropped with the same line.
+// they take, and joins the workers. Later messages are dropped with the same line. Without this
+// call the same happens when the plug-in's process-wide state is destroyed at exit.
 void ShutDownThermalPrinterPlugin();
 
 // UI thread. Answers through the registered messenger; dropped when handle is null, nothing is
@@ -48,7 +49,8 @@ void SendError(const FlutterDesktopMessageResponseHandle* handle, const std::str
                const std::string& message);
 
 // Test seam: where "setup" gets the manager's Bluetooth stack. Null restores the default: the
-// Windows stack on Windows; elsewhere there is none and "setup" then creates no manager.
+// Windows stack on Windows; elsewhere there is none and "setup" then creates no manager. Call
+// while no work runs.
 using BluetoothStackFactory = std::function<std::unique_ptr<BluetoothStack>()>;
 void SetBluetoothStackFactoryForTesting(BluetoothStackFactory factory);
 #ifndef _WIN32
