@@ -1,6 +1,7 @@
 #include "thermal_printer/event_channel.h"
 
 #include <utility>
+#include <vector>
 
 #include "engine_client/codec/standard_method_codec.h"
 
@@ -29,22 +30,47 @@ void EngineEventMessenger::SetMessageHandler(const std::string& channel,
   WhileAvailable([&] { impl_.SetMessageHandler(channel, std::move(handler)); });
 }
 
+HandedOffMessenger::HandedOffMessenger(std::shared_ptr<flutter::BinaryMessenger> target,
+                                       UiThreadHandoff* handoff)
+    : target_(std::move(target)), handoff_(handoff) {}
+
+void HandedOffMessenger::Send(const std::string& channel, const uint8_t* message,
+                              size_t message_size, flutter::BinaryReply reply) const {
+  std::vector<uint8_t> bytes(message, message + message_size);
+  handoff_->Post([target = target_, channel, bytes = std::move(bytes), reply = std::move(reply)] {
+    target->Send(channel, bytes.data(), bytes.size(), reply);
+  });
+}
+
+void HandedOffMessenger::SetMessageHandler(const std::string& channel,
+                                           flutter::BinaryMessageHandler handler) {
+  handoff_->Post([target = target_, channel, handler = std::move(handler)] {
+    target->SetMessageHandler(channel, handler);
+  });
+}
+
 namespace {
 
-// Messenger and channel in one allocation, so the channel can never outlive its messenger.
+// Messengers and channel in one allocation, so the channel can never outlive its messengers.
 struct EventPath {
-  EventPath(FlutterDesktopMessengerRef engine_messenger, const std::string& name)
-      : messenger(engine_messenger),
-        channel(&messenger, name, &flutter::StandardMethodCodec::ForSerializer()) {}
-  EngineEventMessenger messenger;
+  EventPath(FlutterDesktopMessengerRef engine_messenger, const std::string& name,
+            UiThreadHandoff* handoff)
+      : engine(std::make_shared<EngineEventMessenger>(engine_messenger)),
+        handed_off(engine, handoff),
+        channel(
+            handoff != nullptr ? static_cast<flutter::BinaryMessenger*>(&handed_off) : engine.get(),
+            name, &flutter::StandardMethodCodec::ForSerializer()) {}
+  std::shared_ptr<EngineEventMessenger> engine;
+  HandedOffMessenger handed_off;
   flutter::MethodChannel channel;
 };
 
 }  // namespace
 
 std::shared_ptr<flutter::MethodChannel> MakeEventChannel(FlutterDesktopMessengerRef messenger,
-                                                         const std::string& name) {
-  auto path = std::make_shared<EventPath>(messenger, name);
+                                                         const std::string& name,
+                                                         UiThreadHandoff* handoff) {
+  auto path = std::make_shared<EventPath>(messenger, name, handoff);
   flutter::MethodChannel* channel = &path->channel;
   return std::shared_ptr<flutter::MethodChannel>(std::move(path), channel);
 }

@@ -10,6 +10,7 @@
 #include "engine_client/messaging/binary_messenger.h"
 #include "engine_client/messaging/binary_messenger_impl.h"
 #include "engine_client/messaging/method_channel.h"
+#include "thermal_printer/ui_thread_handoff.h"
 
 namespace kestro {
 
@@ -40,10 +41,30 @@ class EngineEventMessenger : public flutter::BinaryMessenger {
   flutter::BinaryMessengerImpl impl_;
 };
 
+// Sends from any thread, forwarded to target on the UI thread through handoff in the order of
+// the sends. The handoff must outlive this messenger; the target is kept alive by every send
+// still in flight.
+class HandedOffMessenger : public flutter::BinaryMessenger {
+ public:
+  HandedOffMessenger(std::shared_ptr<flutter::BinaryMessenger> target, UiThreadHandoff* handoff);
+
+  void Send(const std::string& channel, const uint8_t* message, size_t message_size,
+            flutter::BinaryReply reply = nullptr) const override;
+  void SetMessageHandler(const std::string& channel,
+                         flutter::BinaryMessageHandler handler) override;
+
+ private:
+  std::shared_ptr<flutter::BinaryMessenger> target_;
+  UiThreadHandoff* handoff_;
+};
+
 // A method channel on name with the standard method codec over an EngineEventMessenger on
-// messenger. The channel shares ownership of its messenger: whoever holds it keeps both alive.
+// messenger, reached through handoff when one is given (the manager then may send from any
+// thread) and directly otherwise. The channel shares ownership of its messengers: whoever holds
+// it keeps them alive.
 std::shared_ptr<flutter::MethodChannel> MakeEventChannel(FlutterDesktopMessengerRef messenger,
-                                                         const std::string& name);
+                                                         const std::string& name,
+                                                         UiThreadHandoff* handoff = nullptr);
 
 }  // namespace kestro
 

@@ -74,7 +74,7 @@ class Reader:
 def describe(kind, data):
     reader = Reader(data)
     try:
-        if kind == "reply":
+        if kind in ("reply", "reply-late"):
             envelope = reader.byte()
             if envelope == 0:
                 return "success %r" % (reader.value(),)
@@ -92,7 +92,8 @@ def main(path):
     with open(path, encoding="utf-8") as transcript:
         for line in transcript:
             fields = line.rstrip("\n").split(" ")
-            if len(fields) >= 3 and fields[0] in ("send", "reply", "event") and fields[2] != "none":
+            kinds = ("send", "reply", "reply-late", "event")
+            if len(fields) >= 3 and fields[0] in kinds and fields[2] != "none":
                 hex_text = "" if fields[2] == "-" else fields[2]
                 try:
                     data = bytes.fromhex(hex_text)

@@ -15,6 +15,8 @@
 
 // Posted to the view window to deliver queued replies to the host's sends on the UI thread.
 constexpr UINT kDeliverRepliesMessage = WM_APP + 3;
+// Posted to the view window when the host answers a message of the application's.
+constexpr UINT kReplyArrivedMessage = WM_APP + 4;
 
 // One message the application sent. Kept until the messenger goes, so a second answer through
 // a spent handle is recognised instead of touching freed memory.
@@ -28,6 +30,7 @@ struct FlutterDesktopMessageResponseHandle {
   const FlutterDesktopMessenger* const owner;
   const std::string channel;
   bool answered = false;  // guarded by the messenger's table lock
+  bool overdue = false;   // the application stopped waiting; guarded likewise
 };
 
 // Reference counted: the engine holds one reference; host reply functions hold more and may
@@ -51,9 +54,16 @@ struct FlutterDesktopMessenger {
   }
 
   void SetCallback(const char* channel, FlutterDesktopMessageCallback callback, void* user_data);
-  // The application sends: calls the host's callback with a fresh response handle and records
-  // the reply, or "none" when the callback returned without answering.
-  void DeliverFromApplication(const std::string& channel, const std::vector<uint8_t>& bytes);
+  // The application sends: calls the host's callback with a fresh response handle and returns
+  // it; the reply may come later. Null when no callback took the message ("reply <channel> none
+  // # no callback" is written then).
+  const FlutterDesktopMessageResponseHandle* DeliverFromApplication(
+      const std::string& channel, const std::vector<uint8_t>& bytes);
+  bool IsAnswered(const FlutterDesktopMessageResponseHandle* handle);
+  // The application stops waiting: "reply <channel> none" unless answered; an answer after this
+  // is written "reply-late <channel> <hex>".
+  void GiveUpOn(const FlutterDesktopMessageResponseHandle* handle);
+  // Writes the reply line and tells the reply window that an answer came.
   void Respond(const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data, size_t size);
   // The host sends. The application has no handlers, so each reply is empty; it arrives through
   // the reply window's message loop, or at once while no view exists.

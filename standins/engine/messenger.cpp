@@ -73,8 +73,8 @@ void FlutterDesktopMessenger::SetCallback(const char* channel,
   WriteTranscriptLine((callback ? "callback " : "callback-removed ") + std::string(channel));
 }
 
-void FlutterDesktopMessenger::DeliverFromApplication(const std::string& channel,
-                                                     const std::vector<uint8_t>& bytes) {
+const FlutterDesktopMessageResponseHandle* FlutterDesktopMessenger::DeliverFromApplication(
+    const std::string& channel, const std::vector<uint8_t>& bytes) {
   MessengerReference keep_alive(this);
   WriteTranscriptLine("send " + channel + " " + HexBytes(bytes));
   Callback callback;
@@ -88,16 +88,28 @@ void FlutterDesktopMessenger::DeliverFromApplication(const std::string& channel,
   }
   if (callback.function == nullptr) {
     WriteTranscriptLine("reply " + channel + " none # no callback");
-    return;
+    return nullptr;
   }
   FlutterDesktopMessage message{bytes.data(), bytes.size(), handle};
   callback.function(this, &message, callback.user_data);
-  bool answered;
+  return handle;
+}
+
+bool FlutterDesktopMessenger::IsAnswered(const FlutterDesktopMessageResponseHandle* handle) {
+  std::lock_guard<std::mutex> lock(table_lock_);
+  return handle->answered;
+}
+
+void FlutterDesktopMessenger::GiveUpOn(const FlutterDesktopMessageResponseHandle* handle) {
+  std::string channel;
   {
     std::lock_guard<std::mutex> lock(table_lock_);
-    answered = handle->answered;
+    auto* open = const_cast<FlutterDesktopMessageResponseHandle*>(handle);
+    if (open->answered || open->overdue) return;
+    open->overdue = true;
+    channel = open->channel;
   }
-  if (!answered) WriteTranscriptLine("reply " + channel + " none");
+  WriteTranscriptLine("reply " + channel + " none");
 }
 
 void FlutterDesktopMessenger::Respond(const FlutterDesktopMessageResponseHandle* handle,
@@ -112,7 +124,9 @@ void FlutterDesktopMessenger::Respond(const FlutterDesktopMessageResponseHandle*
       line = "reply-duplicate " + open->channel;
     } else {
       open->answered = true;
-      line = "reply " + open->channel + " " + HexBytes(data, size);
+      line =
+          (open->overdue ? "reply-late " : "reply ") + open->channel + " " + HexBytes(data, size);
+      if (reply_window_ != nullptr) PostMessageW(reply_window_, kReplyArrivedMessage, 0, 0);
     }
   }
   WriteTranscriptLine(line);

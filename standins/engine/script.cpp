@@ -39,7 +39,8 @@ ScriptCommand Invalid() {
   return command;
 }
 
-ScriptCommand ParseSend(const std::vector<std::string>& tokens) {
+ScriptCommand ParseSend(const std::vector<std::string>& tokens,
+                        ScriptCommand::Kind kind = ScriptCommand::Kind::kSend) {
   if (tokens.size() < 3) return Invalid();
   // The hex may be split into groups for readability.
   std::string hex;
@@ -47,7 +48,7 @@ ScriptCommand ParseSend(const std::vector<std::string>& tokens) {
   std::optional<std::vector<uint8_t>> bytes = ParseHexBytes(hex);
   if (!bytes) return Invalid();
   ScriptCommand command;
-  command.kind = ScriptCommand::Kind::kSend;
+  command.kind = kind;
   command.channel = tokens[1];
   command.bytes = std::move(*bytes);
   return command;
@@ -81,6 +82,10 @@ ScriptCommand ParseScriptLine(std::string_view line) {
   if (tokens.empty()) return ScriptCommand();
   const std::string& name = tokens[0];
   if (name == "send") return ParseSend(tokens);
+  if (name == "send-async") return ParseSend(tokens, ScriptCommand::Kind::kSendAsync);
+  if (name == "await-replies") return Bare(ScriptCommand::Kind::kAwaitReplies, tokens);
+  if (name == "reply-timeout")
+    return ParseNumbers(ScriptCommand::Kind::kReplyTimeout, tokens, 1, 1);
   if (name == "close") return Bare(ScriptCommand::Kind::kClose, tokens);
   if (name == "crash") return Bare(ScriptCommand::Kind::kCrash, tokens);
   if (name == "crash-thread") return Bare(ScriptCommand::Kind::kCrashThread, tokens);

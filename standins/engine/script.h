@@ -33,6 +33,12 @@ struct ScriptCommand {
                    // write "claimed <message> <result>" each time
     kDpiChanged,   // dpi-changed <dpi> <left> <top> <right> <bottom>: send WM_DPICHANGED to the
                    // top-level window with that suggested rectangle
+    // send-async <channel> <hex>: deliver and go on; the reply is owed until await-replies.
+    kSendAsync,
+    // await-replies: wait for every reply still owed, as send waits for its own.
+    kAwaitReplies,
+    // reply-timeout <milliseconds>: how long send and await-replies wait (numbers[0]).
+    kReplyTimeout,
   };
   Kind kind = Kind::kNothing;
   std::string channel;

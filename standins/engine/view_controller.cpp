@@ -25,6 +25,8 @@ namespace {
 constexpr UINT kFrameMessage = WM_APP + 1;
 constexpr UINT kScriptStepMessage = WM_APP + 2;
 constexpr UINT_PTR kWaitTimer = 1;
+constexpr UINT_PTR kReplyTimer = 2;
+constexpr UINT kDefaultReplyTimeoutMs = 30000;
 constexpr wchar_t kViewClassName[] = L"KESTRO_STANDIN_FLUTTER_VIEW";
 
 LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -50,6 +52,11 @@ struct FlutterDesktopViewController {
   void SendDpiChanged(const ScriptCommand& command);
   void ScheduleNextScriptLine() { PostMessageW(view.window, kScriptStepMessage, 0, 0); }
   HWND TopLevelWindow() const;
+  // Pauses the player until every handle in awaiting is answered or the reply time-out passes;
+  // the host's own message loop keeps running meanwhile, so no line ever runs nested in it.
+  void AwaitReplies(std::vector<const FlutterDesktopMessageResponseHandle*> handles);
+  // Resumes the player when the awaited replies are in, or (timed_out) gives up on the rest.
+  void CheckAwaitedReplies(bool timed_out);
 
   std::unique_ptr<FlutterDesktopEngine> engine;
   // Not the first member: the registry tells handles apart by address.
@@ -59,6 +66,10 @@ struct FlutterDesktopViewController {
   std::set<UINT> watched_messages;
   std::map<UINT, LRESULT> claimed_messages;
   std::thread crash_thread;
+  UINT reply_timeout_ms = kDefaultReplyTimeoutMs;
+  // Messages sent with send-async whose replies the script has not awaited yet.
+  std::vector<const FlutterDesktopMessageResponseHandle*> owed;
+  std::vector<const FlutterDesktopMessageResponseHandle*> awaiting;
 };
 
 namespace {
@@ -197,7 +208,14 @@ LRESULT FlutterDesktopViewController::HandleMessage(HWND window, UINT message, W
     case kDeliverRepliesMessage:
       engine->messenger->DeliverPendingReplies();
       return 0;
+    case kReplyArrivedMessage:
+      CheckAwaitedReplies(false);
+      return 0;
     case WM_TIMER:
+      if (wparam == kReplyTimer) {
+        CheckAwaitedReplies(true);
+        return 0;
+      }
       if (wparam != kWaitTimer) break;
       KillTimer(window, kWaitTimer);
       PlayNextScriptLine();
@@ -238,7 +256,24 @@ void FlutterDesktopViewController::PlayNextScriptLine() {
 void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t line_number) {
   switch (command.kind) {
     case ScriptCommand::Kind::kSend:
-      engine->messenger->DeliverFromApplication(command.channel, command.bytes);
+      if (const auto* handle =
+              engine->messenger->DeliverFromApplication(command.channel, command.bytes)) {
+        return AwaitReplies({handle});
+      }
+      break;
+    case ScriptCommand::Kind::kSendAsync:
+      if (const auto* handle =
+              engine->messenger->DeliverFromApplication(command.channel, command.bytes)) {
+        owed.push_back(handle);
+      }
+      break;
+    case ScriptCommand::Kind::kAwaitReplies: {
+      std::vector<const FlutterDesktopMessageResponseHandle*> all;
+      all.swap(owed);
+      return AwaitReplies(std::move(all));
+    }
+    case ScriptCommand::Kind::kReplyTimeout:
+      reply_timeout_ms = static_cast<UINT>(command.numbers[0]);
       break;
     case ScriptCommand::Kind::kClose:
       PostMessageW(TopLevelWindow(), WM_CLOSE, 0, 0);
@@ -297,6 +332,30 @@ void FlutterDesktopViewController::SendDpiChanged(const ScriptCommand& command) 
   WriteTranscriptLine("dpi-changed " + std::to_string(dpi) + " " + std::to_string(suggested.left) +
                       " " + std::to_string(suggested.top) + " " + std::to_string(suggested.right) +
                       " " + std::to_string(suggested.bottom));
+}
+
+void FlutterDesktopViewController::AwaitReplies(
+    std::vector<const FlutterDesktopMessageResponseHandle*> handles) {
+  if (view.window == nullptr) return;  // the window is gone: the script stops here
+  if (handles.empty()) return ScheduleNextScriptLine();
+  awaiting = std::move(handles);
+  SetTimer(view.window, kReplyTimer, reply_timeout_ms, nullptr);
+  CheckAwaitedReplies(false);
+}
+
+void FlutterDesktopViewController::CheckAwaitedReplies(bool timed_out) {
+  if (awaiting.empty()) return;  // a reply nobody waits for (any more)
+  FlutterDesktopMessenger* messenger = engine->messenger;
+  std::vector<const FlutterDesktopMessageResponseHandle*> missing;
+  for (const auto* handle : awaiting) {
+    if (!messenger->IsAnswered(handle)) missing.push_back(handle);
+  }
+  if (!missing.empty() && !timed_out) return;
+  for (const auto* handle : missing) messenger->GiveUpOn(handle);
+  awaiting.clear();
+  if (view.window == nullptr) return;
+  KillTimer(view.window, kReplyTimer);
+  ScheduleNextScriptLine();
 }
 
 HWND FlutterDesktopViewController::TopLevelWindow() const {

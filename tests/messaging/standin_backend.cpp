@@ -38,7 +38,8 @@ class StandinBackend : public MessagingBackend {
     fs::create_directories(folder_ / "data" / "flutter_assets");
     std::ofstream(folder_ / "data" / "icudtl.dat").put('\0');
     std::ofstream script(folder_ / "data" / "app.so");
-    script << "# the application\n";
+    script << "# the application; a message not answered by the time its callback returns\n"
+           << "reply-timeout 0\n";
     for (const ApplicationMessage& message : application) {
       script << "send " << message.channel << " " << Hex(message.bytes) << "\n";
     }

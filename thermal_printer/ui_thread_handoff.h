@@ -1,0 +1,64 @@
+// The seam between the printer workers and the UI thread, the only thread that may call the
+// engine library: workers post each reply and event as a task, the UI thread runs them in order.
+#ifndef KESTRO_THERMAL_PRINTER_UI_THREAD_HANDOFF_H_
+#define KESTRO_THERMAL_PRINTER_UI_THREAD_HANDOFF_H_
+
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace kestro {
+
+// Post may be called from any thread; the tasks of one posting thread run in the order posted.
+// Everything else belongs to the UI thread, which creates and destroys the hand-off.
+class UiThreadHandoff {
+ public:
+  using Task = std::function<void()>;
+
+  virtual ~UiThreadHandoff() = default;
+
+  // task runs later on the UI thread, or is destroyed unrun once engine calls stopped.
+  virtual void Post(Task task) = 0;
+
+  // From now on every task is dropped unrun, so nothing reaches the engine again. Set before the
+  // view controller is released.
+  void StopEngineCalls() { engine_calls_stopped_ = true; }
+  bool engine_calls_stopped() const { return engine_calls_stopped_; }
+
+ protected:
+  // Runs task unless engine calls stopped. UI thread only.
+  void RunOnUiThread(const Task& task) const {
+    if (!engine_calls_stopped_) task();
+  }
+
+ private:
+  std::atomic<bool> engine_calls_stopped_{false};
+};
+
+// A queue whose owner plays the UI thread: tasks run when, and on the thread where, Drain is
+// called. The native build's hand-off.
+class QueuedUiThreadHandoff : public UiThreadHandoff {
+ public:
+  void Post(Task task) override;
+  // Runs every task posted so far, and those they post, in order. Returns how many ran or were
+  // dropped.
+  size_t Drain();
+
+ private:
+  std::mutex mutex_;
+  std::deque<Task> tasks_;
+};
+
+#ifdef _WIN32
+// A message-only window created on the calling thread, which becomes the UI thread; a posted
+// message wakes it to drain the queue, so tasks also run inside modal loops. Null when the window
+// cannot be created.
+std::unique_ptr<UiThreadHandoff> NewWindowUiThreadHandoff();
+#endif
+
+}  // namespace kestro
+
+#endif  // KESTRO_THERMAL_PRINTER_UI_THREAD_HANDOFF_H_
