@@ -16,7 +16,7 @@
 #include "engine_client/codec/standard_method_codec.h"
 #include "tests/fakes/recording_engine.h"
 #include "tests/thermal_printer/debug_capture.h"
-#include "tests/thermal_printer/simulated_bluetooth_stack.h"
+#include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "thermal_printer/bluetooth_address.h"
 #include "thermal_printer/thermal_printer_plugin.h"
 
