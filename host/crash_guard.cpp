@@ -7,7 +7,6 @@
 
 namespace {
 
-std::atomic<bool> g_crashed{false};
 std::atomic<DWORD> g_reporting_thread{0};
 
 // Ends the process at once: the engine's threads and locks are in an unknown state, so no
@@ -19,7 +18,7 @@ std::atomic<DWORD> g_reporting_thread{0};
 
 [[noreturn]] void ReportCrashAndExit() {
   const DWORD this_thread = ::GetCurrentThreadId();
-  if (!g_crashed.exchange(true)) {
+  if (MarkHostCrashed()) {
     g_reporting_thread = this_thread;
     ShowStartupError(kNativeCrashDetail);
     EndProcess();
@@ -43,5 +42,3 @@ void InstallCrashGuard() {
 }
 
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS*) { ReportCrashAndExit(); }
-
-bool HostHasCrashed() { return g_crashed.load(); }

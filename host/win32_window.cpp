@@ -3,7 +3,7 @@
 #include <dwmapi.h>
 
 #include "engine_client/engine_library/flutter_desktop_api.h"
-#include "host/crash_guard.h"
+#include "host/crash_flag.h"
 
 namespace {
 

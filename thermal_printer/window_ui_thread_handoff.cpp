@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "host/crash_flag.h"
 #include "thermal_printer/ui_thread_handoff.h"
 
 namespace kestro {
@@ -50,11 +51,15 @@ class WindowUiThreadHandoff : public QueuedUiThreadHandoff {
   }
 
  private:
+  // After a crash nothing queued here runs: the engine and the host are in an unknown state.
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    return RouteUnlessCrashed(Route, window, message, wparam, lparam);
+  }
+
+  static LRESULT Route(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message != kTasksWaitingMessage) return DefWindowProcW(window, message, wparam, lparam);
     auto* self = reinterpret_cast<WindowUiThreadHandoff*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self == nullptr) return 0;
-    // After a crash the host runs nothing more here: its crashed flag belongs in this test.
     // Cleared first, so a task queued while these run posts a new wake-up.
     self->wake_posted_ = false;
     self->Drain();
