@@ -7,7 +7,7 @@
 
 FlutterWindow::FlutterWindow(const flutter::EngineProject& project) : project_(project) {}
 
-FlutterWindow::~FlutterWindow() { flutter_controller_.reset(); }
+FlutterWindow::~FlutterWindow() { ReleaseController(); }
 
 bool FlutterWindow::OnCreated() {
   if (!Win32Window::OnCreated()) {
@@ -33,11 +33,19 @@ bool FlutterWindow::OnCreated() {
 }
 
 void FlutterWindow::OnDestroying() {
-  if (flutter_controller_) {
-    std::unique_ptr<flutter::FlutterViewController> controller = std::move(flutter_controller_);
-    controller.reset();
-  }
+  ReleaseController();
   Win32Window::OnDestroying();
+}
+
+void FlutterWindow::ReleaseController() {
+  if (!flutter_controller_) {
+    return;
+  }
+  // Printer jobs may still finish after this; their replies and events must not reach an
+  // engine that is going away.
+  kestro::StopThermalPrinterEngineCalls();
+  std::unique_ptr<flutter::FlutterViewController> controller = std::move(flutter_controller_);
+  controller.reset();
 }
 
 bool FlutterWindow::ControllerIsRunning() const {

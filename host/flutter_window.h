@@ -26,6 +26,8 @@ class FlutterWindow : public Win32Window {
   // A controller that failed to start is kept until destruction, but its null or spent handles
   // must never reach the engine library: only a running one is offered messages.
   bool ControllerIsRunning() const;
+  // Stops the printer bridge's engine calls, then destroys the view controller if one is held.
+  void ReleaseController();
 
   flutter::EngineProject project_;
   std::unique_ptr<flutter::FlutterViewController> flutter_controller_;

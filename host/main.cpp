@@ -4,6 +4,20 @@
 
 #include "host/crash_guard.h"
 #include "host/run_host.h"
+#include "thermal_printer/thermal_printer_plugin.h"
+
+namespace {
+
+// The host's life after the crash guard is in place: the window and its loop, then the printer
+// jobs still running, which finish however long they take (no receipt is cut off), before the
+// process exits and destroys the Bluetooth manager.
+int RunHostAndFinishPrinting() {
+  const int exit_code = RunHost();
+  kestro::ShutDownThermalPrinterPlugin();
+  return exit_code;
+}
+
+}  // namespace
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   InstallCrashGuard();
@@ -12,11 +26,11 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   // takes the same path and never returns, so no frame is unwound while windows still route
   // messages to objects on it.
   __try {
-    return RunHost();
+    return RunHostAndFinishPrinting();
   } __except (CrashFilter(GetExceptionInformation())) {
     return 1;
   }
 #else
-  return RunHost();
+  return RunHostAndFinishPrinting();
 #endif
 }
