@@ -1,11 +1,14 @@
 // Printing that succeeds, through kestro_pos_simulated.exe in a simulated Bluetooth world: the
-// exact reply, log and print event bytes on the channel, and exactly what each printer received.
+// exact reply, log and print event bytes on the channel, exactly what each printer received, and
+// a window that keeps answering while a printer prints.
 #include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -295,6 +298,112 @@ TEST_F(SimulatedPrintingTest, MalformedWorldIsNamedOnStandardErrorAndHasNoRadio)
   expected_standard_error_ = {"Kestro simulated Bluetooth: " + folder +
                               "\\simulated_bluetooth.txt line 2: bad address \"00:11\"; the "
                               "simulated radio is off"};
+}
+
+// A slow printer must never freeze the till: the window answers, other printers go first, and
+// closing the window still lets the receipt finish.
+class PrintingInTheBackgroundTest : public ::testing::Test {
+ protected:
+  // Starts the simulated executable on `script` (which begins with "setup") in `world`.
+  void Start(const std::string& world, const std::vector<std::string>& lines) {
+    std::string script = Send(Call("setup")) + "\n";
+    for (const std::string& line : lines) script += line + "\n";
+    folder_ = std::make_unique<RunFolder>(script);
+    folder_->UseSimulatedBluetooth(world);
+    host_ = std::make_unique<HostProcess>(*folder_);
+  }
+
+  size_t Count(const std::string& line) const {
+    const std::vector<std::string> transcript = folder_->Transcript();
+    return static_cast<size_t>(std::count(transcript.begin(), transcript.end(), line));
+  }
+
+  std::unique_ptr<RunFolder> folder_;
+  std::unique_ptr<HostProcess> host_;
+};
+
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
+TEST_F(PrintingInTheBackgroundTest, TheWindowAnswersWhileAPrinterPrints) {
+  const std::string job = Receipt("LOGO", 64000);  // 6.4 s at 10 000 bytes per second
+  const std::string print = PrintCall(kPrinter, "job-slow", job);
+  Start(std::string("printer ") + kPrinter + " rate=10000 max-part=500\n",
+        {"send-async " + std::string(kChannel) + " " + Hex(print), "await-replies", "wait 1000",
+         "close"});
+  const HWND window = WaitForProcessWindow(host_->process_id(), kWindowClass, kTitle);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(folder_->WaitForTranscriptLine(Send(print)));
+
+  // The longest stretch without an answered probe: from the start of the first unanswered probe
+  // (or of a slow one) to the next answer. Wine gives up on a probe after 1 s, and at once after
+  // 5 s of silence, so one probe's time alone would hide a long freeze.
+  LARGE_INTEGER job_start;
+  ::QueryPerformanceCounter(&job_start);
+  LARGE_INTEGER silence_start{};
+  bool silent = false;
+  double longest = 0;
+  int probes = 0;
+  // Until the job was answered and, if the window was silent then, until it answers again.
+  while (Count(Reply(wire::kTrue)) < 2 || silent) {
+    LARGE_INTEGER sent;
+    ::QueryPerformanceCounter(&sent);
+    DWORD_PTR result = 0;
+    const bool answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                                                &result) != 0;
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    ++probes;
+    if (!silent) silence_start = sent;
+    silent = !answered;
+    if (answered) longest = std::max(longest, Milliseconds(silence_start, now));
+    ASSERT_LT(Milliseconds(job_start, now), 30000.0) << "the job never ended";
+    ::Sleep(50);
+  }
+  LARGE_INTEGER job_end;
+  ::QueryPerformanceCounter(&job_end);
+  std::cout << "Longest stretch without an answered probe: " << longest << " ms over " << probes
+            << " probes in " << Milliseconds(job_start, job_end) << " ms\n";
+  EXPECT_LE(longest, 100.0);
+  EXPECT_GE(Milliseconds(job_start, job_end), 6000.0);
+  EXPECT_EQ(host_->WaitForExit(), 0u);
+  EXPECT_TRUE(folder_->PrinterBytes(kPrinterFile) == job);
+}
+
+TEST_F(PrintingInTheBackgroundTest, ASecondPrintersJobIsAnsweredFirst) {
+  const std::string slow = PrintCall(kPrinter, "job-slow", Receipt("SLOW", 6000));
+  const std::string quick = PrintCall(kOther, "job-quick", Receipt("QUICK", 100));
+  Start(std::string("printer ") + kPrinter + " rate=4000\nprinter " + kOther + "\n",
+        {"send-async " + std::string(kChannel) + " " + Hex(slow),
+         "send-async " + std::string(kChannel) + " " + Hex(quick), "await-replies", "close"});
+  ASSERT_EQ(host_->WaitForExit(), 0u);
+  // Both replies read "true"; the slow job's reply can only follow its own success event, so the
+  // first reply before that event answers the quick job.
+  const std::vector<std::string> after_quick_send = folder_->TranscriptAfter(Send(quick));
+  const auto quick_done = std::find(after_quick_send.begin(), after_quick_send.end(),
+                                    PrintSucceeded("job-quick"));
+  const auto slow_done = std::find(after_quick_send.begin(), after_quick_send.end(),
+                                   PrintSucceeded("job-slow"));
+  ASSERT_NE(slow_done, after_quick_send.end());
+  ASSERT_LT(quick_done, slow_done);
+  EXPECT_NE(std::find(quick_done, slow_done, Reply(wire::kTrue)), slow_done);
+  EXPECT_EQ(std::count(after_quick_send.begin(), after_quick_send.end(), Reply(wire::kTrue)), 2);
+}
+
+TEST_F(PrintingInTheBackgroundTest, ClosingTheWindowLetsTheRunningJobFinish) {
+  const std::string job = Receipt("LAST", 8000);  // 2 s at 4 000 bytes per second
+  const std::string print = PrintCall(kPrinter, "job-last", job);
+  Start(std::string("printer ") + kPrinter + " rate=4000 max-part=400\n",
+        {"send-async " + std::string(kChannel) + " " + Hex(print), "wait 300", "close"});
+  EXPECT_EQ(host_->WaitForExit(30000), 0u);
+  EXPECT_TRUE(folder_->PrinterBytes(kPrinterFile) == job);
+  // The window was gone when the job ended: its reply and events were dropped, not sent.
+  EXPECT_EQ(Count(PrintSucceeded("job-last")), 0u);
+  EXPECT_EQ(Count(Reply(wire::kTrue)), 1u);
 }
 
 TEST(SimulatedExecutableTest, OnlyTheTwinCarriesTheSimulator) {
