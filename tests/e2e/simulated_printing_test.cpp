@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <iostream>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -353,8 +353,8 @@ TEST_F(PrintingInTheBackgroundTest, TheWindowAnswersWhileAPrinterPrints) {
     LARGE_INTEGER sent;
     ::QueryPerformanceCounter(&sent);
     DWORD_PTR result = 0;
-    const bool answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
-                                                &result) != 0;
+    const bool answered =
+        ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0;
     LARGE_INTEGER now;
     ::QueryPerformanceCounter(&now);
     ++probes;
@@ -384,10 +384,10 @@ TEST_F(PrintingInTheBackgroundTest, ASecondPrintersJobIsAnsweredFirst) {
   // Both replies read "true"; the slow job's reply can only follow its own success event, so the
   // first reply before that event answers the quick job.
   const std::vector<std::string> after_quick_send = folder_->TranscriptAfter(Send(quick));
-  const auto quick_done = std::find(after_quick_send.begin(), after_quick_send.end(),
-                                    PrintSucceeded("job-quick"));
-  const auto slow_done = std::find(after_quick_send.begin(), after_quick_send.end(),
-                                   PrintSucceeded("job-slow"));
+  const auto quick_done =
+      std::find(after_quick_send.begin(), after_quick_send.end(), PrintSucceeded("job-quick"));
+  const auto slow_done =
+      std::find(after_quick_send.begin(), after_quick_send.end(), PrintSucceeded("job-slow"));
   ASSERT_NE(slow_done, after_quick_send.end());
   ASSERT_LT(quick_done, slow_done);
   EXPECT_NE(std::find(quick_done, slow_done, Reply(wire::kTrue)), slow_done);
