@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "engine_client/codec/standard_method_codec.h"
+#include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "tests/fakes/recording_engine.h"
 #include "tests/thermal_printer/debug_capture.h"
-#include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "thermal_printer/bluetooth_address.h"
 #include "thermal_printer/thermal_printer_plugin.h"
 
