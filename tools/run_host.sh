@@ -21,7 +21,7 @@ if [ "${1:-}" = "--inside-wine" ]; then
   executable=$2
   shift 2
   transcript="$root/$run_dir/transcript.txt"
-  sends=$(grep -c '^send ' "$run_dir/data/app.so" || true)
+  sends=$(grep -Ec '^send(-async)? ' "$run_dir/data/app.so" || true)
   (cd "$run_dir" && KESTRO_STANDIN_TRANSCRIPT="$(winepath -w "$transcript")" \
     wine "./$executable" "$@") &
   host=$!

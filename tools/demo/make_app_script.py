@@ -75,11 +75,16 @@ STEPS = [
     ("getPairedDevices -> the three devices Windows knows", call("getPairedDevices")),
     ("connectBle to the counter printer -> true", call("connectBle", address(COUNTER))),
     ("isBleConnected -> true", call("isBleConnected", address(COUNTER))),
-    ("printBle: the receipt to the counter printer -> true",
-     call("printBle", dict(address(COUNTER), jobUuid="order-1042", bytes=receipt()))),
-    ("printBle: the kitchen ticket to the kitchen printer, which is off -> false after 2 s",
+    # The kitchen printer is off: its job goes on in the background while the till carries on.
+    ("printBle: the kitchen ticket to the kitchen printer, which is off -> false after 2 s; "
+     "sent without waiting",
      call("printBle", dict(address(KITCHEN), jobUuid="kitchen-1042",
-                           bytes=b"\x1b@\x1b!\x30Order 1042\n2 x Espresso\n\x1bd\x03\x1dV\x01"))),
+                           bytes=b"\x1b@\x1b!\x30Order 1042\n2 x Espresso\n\x1bd\x03\x1dV\x01")),
+     "send-async"),
+    ("printBle: the receipt to the counter printer -> true, answered while the kitchen printer "
+     "is still trying",
+     call("printBle", dict(address(COUNTER), jobUuid="order-1042", bytes=receipt()))),
+    ("wait for the kitchen ticket's answer", None, "await-replies"),
     ("printBle without bytes -> INVALID_ARGS", call("printBle", address(COUNTER))),
     ("destroy", call("destroy")),
 ]
@@ -93,9 +98,11 @@ def main(out):
         "# and the bridge's events. The printers are those of simulated_bluetooth.txt.",
         "wait 400",
     ]
-    for comment, message in STEPS:
+    for comment, message, *command in STEPS:
         lines.append("# " + comment)
-        lines.append("send %s %s" % (CHANNEL, message.hex()))
+        command = command[0] if command else "send"
+        lines.append(command if message is None else
+                     "%s %s %s" % (command, CHANNEL, message.hex()))
     lines += ["# Leave the window up long enough for a screenshot, then close it.", "wait 2500",
               "close"]
     with open(out, "w", encoding="utf-8") as script:
