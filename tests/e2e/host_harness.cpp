@@ -3,73 +3,38 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <utility>
 
 namespace kestro_e2e {
 namespace {
 
-// The test executable sits in the build's runtime folder, beside kestro_pos.exe and the DLLs.
-std::wstring TestBinaryFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L"\\/"));
-}
+namespace fs = std::filesystem;
 
-std::wstring NewTemporaryFolder() {
+fs::path NewTemporaryFolder() {
   static int counter = 0;
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  std::wstring path = std::wstring(temp) + L"kestro_e2e_" +
-                      std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
-  ::CreateDirectoryW(path.c_str(), nullptr);
+  const fs::path path =
+      fs::temp_directory_path() /
+      ("kestro_e2e_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(++counter));
+  fs::create_directories(path);
   return path;
 }
 
-void RemoveTree(const std::wstring& path) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        ::DeleteFileW(child.c_str());
-      }
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
-  }
-  ::RemoveDirectoryW(path.c_str());
+void CopyBeside(const fs::path& from_folder, const fs::path& name, const fs::path& to_folder) {
+  fs::copy_file(from_folder / name, to_folder / name, fs::copy_options::overwrite_existing);
 }
 
-void CopyBeside(const std::wstring& from_folder, const std::wstring& name,
-                const std::wstring& to_folder) {
-  ::CopyFileW((from_folder + L"\\" + name).c_str(), (to_folder + L"\\" + name).c_str(), FALSE);
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
-void WriteFile(const std::wstring& path, const std::string& bytes) {
-  std::ofstream out(path.c_str(), std::ios::binary);
-  out << bytes;
-}
-
-std::string ReadFile(const std::wstring& path) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-  }
-  ::CloseHandle(file);
-  return text;
+// Empty when the file does not exist (yet).
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -85,35 +50,37 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 }  // namespace
 
-RunFolder::RunFolder(const std::string& script, Bundle bundle) : path_(NewTemporaryFolder()) {
-  const std::wstring binaries = TestBinaryFolder();
-  CopyBeside(binaries, L"kestro_pos.exe", path_);
-  WIN32_FIND_DATAW entry;
-  HANDLE find = ::FindFirstFileW((binaries + L"\\*.dll").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      CopyBeside(binaries, entry.cFileName, path_);
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
+std::wstring BinaryFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return fs::path(std::wstring(path, length)).parent_path().wstring();
+}
+
+RunFolder::RunFolder(const std::string& script, Bundle bundle)
+    : path_(NewTemporaryFolder().wstring()) {
+  CopyBeside(BinaryFolder(), L"kestro_pos.exe", path_);
+  for (const fs::directory_entry& entry : fs::directory_iterator(BinaryFolder())) {
+    if (entry.path().extension() == ".dll")
+      CopyBeside(BinaryFolder(), entry.path().filename(), path_);
   }
   if (bundle == Bundle::kNoDataFolder) return;
-  const std::wstring data = path_ + L"\\data";
-  ::CreateDirectoryW(data.c_str(), nullptr);
-  if (bundle != Bundle::kNoAssets)
-    ::CreateDirectoryW((data + L"\\flutter_assets").c_str(), nullptr);
-  if (bundle != Bundle::kNoIcuData) WriteFile(data + L"\\icudtl.dat", "icu");
-  if (bundle != Bundle::kNoApp) WriteFile(data + L"\\app.so", script);
+  const fs::path data = fs::path(path_) / "data";
+  fs::create_directory(data);
+  if (bundle != Bundle::kNoAssets) fs::create_directory(data / "flutter_assets");
+  if (bundle != Bundle::kNoIcuData) WriteFile(data / "icudtl.dat", "icu");
+  if (bundle != Bundle::kNoApp) WriteFile(data / "app.so", script);
 }
 
 RunFolder::~RunFolder() {
   for (const std::string& line : SplitLines(ReadFile(transcript_path()))) {
     if (line.rfind("fault ", 0) == 0) ADD_FAILURE() << "the engine library was misused: " << line;
   }
-  RemoveTree(path_);
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
 }
 
 void RunFolder::AddFakeDwmapi() {
-  CopyBeside(TestBinaryFolder() + L"\\test_only", L"dwmapi.dll", path_);
+  CopyBeside(BinaryFolder() + L"\\test_only", L"dwmapi.dll", path_);
 }
 
 std::vector<std::string> RunFolder::DwmCalls() const {
@@ -132,10 +99,8 @@ std::vector<std::string> RunFolder::Transcript() const {
 }
 
 bool RunFolder::TranscriptHas(const std::string& line) const {
-  for (const std::string& written : Transcript()) {
-    if (written == line) return true;
-  }
-  return false;
+  const std::vector<std::string> lines = Transcript();
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 std::vector<std::string> RunFolder::TranscriptAfter(const std::string& line) const {
@@ -156,7 +121,7 @@ bool RunFolder::WaitForTranscriptLine(const std::string& line, DWORD timeout_ms)
 
 void RunFolder::UseSimulatedBluetooth(const std::string& world) {
   executable_name_ = L"kestro_pos_simulated.exe";
-  CopyBeside(TestBinaryFolder(), executable_name_, path_);
+  CopyBeside(BinaryFolder(), executable_name_, path_);
   WriteFile(path_ + L"\\simulated_bluetooth.txt", world);
 }
 
@@ -222,38 +187,19 @@ std::optional<DWORD> HostProcess::WaitForExit(DWORD timeout_ms) {
   return code;
 }
 
-std::string HostProcess::StandardError() {
+std::vector<std::string> HostProcess::StandardErrorLines() {
   if (reader_.joinable()) reader_.join();
-  return stderr_text_;
+  return SplitLines(stderr_text_);
 }
 
-std::vector<std::string> HostProcess::StandardErrorLines() { return SplitLines(StandardError()); }
-
 HWND FindProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title) {
-  struct Search {
-    DWORD process_id;
-    const wchar_t* window_class;
-    const wchar_t* title;
-    HWND found;
-  } search{process_id, window_class, title, nullptr};
-  ::EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
-        auto* search = reinterpret_cast<Search*>(context);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        if (owner != search->process_id) return TRUE;
-        wchar_t text[256];
-        if (search->window_class != nullptr) {
-          ::GetClassNameW(window, text, 256);
-          if (std::wstring(text) != search->window_class) return TRUE;
-        }
-        ::GetWindowTextW(window, text, 256);
-        if (std::wstring(text) != search->title) return TRUE;
-        search->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  HWND window = nullptr;
+  while ((window = ::FindWindowExW(nullptr, window, window_class, title)) != nullptr) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == process_id) return window;
+  }
+  return nullptr;
 }
 
 HWND WaitForProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title,
@@ -277,6 +223,15 @@ std::wstring DialogText(HWND dialog) {
 }
 
 void PressOk(HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, IDOK, 0); }
+
+LRESULT SendToWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  if (!::SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kTimeoutMs,
+                             &result)) {
+    ADD_FAILURE() << "the window did not answer message " << message;
+  }
+  return static_cast<LRESULT>(result);
+}
 
 RECT WindowRect(HWND window) {
   RECT rect{};

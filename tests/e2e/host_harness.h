@@ -17,6 +17,9 @@ constexpr wchar_t kTitle[] = L"Kestro POS";
 constexpr wchar_t kWindowClass[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
 constexpr DWORD kTimeoutMs = 20000;
 
+// The folder of this test executable, beside kestro_pos.exe, its twin and the DLLs.
+std::wstring BinaryFolder();
+
 // Which parts of the data bundle a run folder gets.
 enum class Bundle { kComplete, kNoDataFolder, kNoIcuData, kNoAssets, kNoApp };
 
@@ -73,8 +76,7 @@ class HostProcess {
 
   // The exit code, or nothing when the process is still running after `timeout_ms`.
   std::optional<DWORD> WaitForExit(DWORD timeout_ms = kTimeoutMs);
-  // Everything written to standard error; call after the process has exited.
-  std::string StandardError();
+  // The lines written to standard error; call after the process has exited.
   std::vector<std::string> StandardErrorLines();
 
   DWORD process_id() const { return info_.dwProcessId; }
@@ -87,7 +89,7 @@ class HostProcess {
   std::thread reader_;
 };
 
-// The first top-level window of `process_id` with this class (any when null) and title, or null.
+// The first top-level window of `process_id` with this class and title, or null.
 HWND FindProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title);
 // Polls FindProcessWindow until found or `timeout_ms` passed.
 HWND WaitForProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title,
@@ -98,6 +100,10 @@ HWND WaitForDialog(DWORD process_id, DWORD timeout_ms = kTimeoutMs);
 std::wstring DialogText(HWND dialog);
 // Presses the message box's OK button.
 void PressOk(HWND dialog);
+
+// Sends from this process, as the system or another program would, and returns the answer; the
+// test fails when the window's thread does not answer in time.
+LRESULT SendToWindow(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
 
 RECT WindowRect(HWND window);
 RECT ClientRect(HWND window);
@@ -120,21 +126,6 @@ class ScopedUserDword {
   const wchar_t* key_;
   const wchar_t* name_;
   std::optional<DWORD> previous_;
-};
-
-// LogPixels for processes started afterwards: the DPI Wine reports for every monitor.
-class ScopedLogPixels : public ScopedUserDword {
- public:
-  explicit ScopedLogPixels(DWORD dpi)
-      : ScopedUserDword(L"Control Panel\\Desktop", L"LogPixels", dpi) {}
-};
-
-// The user's app theme: 0 asks for dark title bars.
-class ScopedAppsUseLightTheme : public ScopedUserDword {
- public:
-  explicit ScopedAppsUseLightTheme(DWORD value)
-      : ScopedUserDword(L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
-                        L"AppsUseLightTheme", value) {}
 };
 
 }  // namespace kestro_e2e

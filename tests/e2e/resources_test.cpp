@@ -11,30 +11,7 @@
 namespace kestro_e2e {
 namespace {
 
-#pragma pack(push, 2)
-struct IconGroupEntry {
-  BYTE width;
-  BYTE height;
-  BYTE color_count;
-  BYTE reserved;
-  WORD planes;
-  WORD bit_count;
-  DWORD bytes_in_resource;
-  WORD id;
-};
-struct IconGroupHeader {
-  WORD reserved;
-  WORD type;
-  WORD count;
-};
-#pragma pack(pop)
-
-std::wstring ExecutablePath() {
-  wchar_t path[MAX_PATH];
-  DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L"\\/")) + L"\\kestro_pos.exe";
-}
+std::wstring ExecutablePath() { return BinaryFolder() + L"\\kestro_pos.exe"; }
 
 class ResourcesTest : public ::testing::Test {
  protected:
@@ -59,20 +36,23 @@ class ResourcesTest : public ::testing::Test {
 
 TEST_F(ResourcesTest, IconGroup101Holds32BitImagesFrom256DownTo16Pixels) {
   const std::string group = Resource(MAKEINTRESOURCEW(14), MAKEINTRESOURCEW(101));  // RT_GROUP_ICON
-  ASSERT_GE(group.size(), sizeof(IconGroupHeader));
-  const auto* header = reinterpret_cast<const IconGroupHeader*>(group.data());
-  ASSERT_EQ(header->count, 6);
-  ASSERT_EQ(group.size(), sizeof(IconGroupHeader) + 6 * sizeof(IconGroupEntry));
-  const auto* entries = reinterpret_cast<const IconGroupEntry*>(header + 1);
-  const int expected_sizes[] = {256, 128, 64, 48, 32, 16};
-  for (int i = 0; i < 6; ++i) {
-    const int size = entries[i].width == 0 ? 256 : entries[i].width;
-    EXPECT_EQ(size, expected_sizes[i]);
-    EXPECT_EQ(entries[i].height, entries[i].width);
-    EXPECT_EQ(entries[i].bit_count, 32);
+  // Little-endian fields: a 6-byte header whose last word is the count, then 14 bytes an image.
+  const auto field = [&group](size_t at, int width) {
+    uint32_t value = 0;
+    for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(group[at + i]);
+    return value;
+  };
+  ASSERT_EQ(group.size(), 6u + 6 * 14);
+  ASSERT_EQ(field(4, 2), 6u);
+  const uint32_t expected_sizes[] = {256, 128, 64, 48, 32, 16};
+  for (size_t i = 0; i < 6; ++i) {
+    const size_t entry = 6 + 14 * i;
+    EXPECT_EQ(field(entry, 1) == 0 ? 256u : field(entry, 1), expected_sizes[i]);  // width
+    EXPECT_EQ(field(entry + 1, 1), field(entry, 1));                              // height
+    EXPECT_EQ(field(entry + 6, 2), 32u);                                          // bits a pixel
     // Each image is there, and its size matches the group's record.
-    EXPECT_EQ(Resource(MAKEINTRESOURCEW(3), MAKEINTRESOURCEW(entries[i].id)).size(),  // RT_ICON
-              entries[i].bytes_in_resource);
+    EXPECT_EQ(Resource(MAKEINTRESOURCEW(3), MAKEINTRESOURCEW(field(entry + 12, 2))).size(),
+              field(entry + 8, 4));  // RT_ICON
   }
   // What the window class loads.
   EXPECT_NE(::LoadIconW(module_, MAKEINTRESOURCEW(101)), nullptr);
