@@ -130,11 +130,12 @@ std::string RunFolder::PrinterBytes(const std::string& address_digits) const {
   return ReadFile(path_ + L"\\printers\\" + name + L".bin");
 }
 
-HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments) {
+HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments)
+    : stderr_path_(folder.path() + L"\\stderr.txt") {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE stderr_write = nullptr;
-  ::CreatePipe(&stderr_read_, &stderr_write, &inheritable, 0);
-  ::SetHandleInformation(stderr_read_, HANDLE_FLAG_INHERIT, 0);
+  HANDLE stderr_file =
+      ::CreateFileW(stderr_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE null_device =
       ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     &inheritable, OPEN_EXISTING, 0, nullptr);
@@ -144,7 +145,7 @@ HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments)
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = null_device;
   startup.hStdOutput = null_device;
-  startup.hStdError = stderr_write;
+  startup.hStdError = stderr_file;
 
   ::SetEnvironmentVariableW(L"KESTRO_STANDIN_TRANSCRIPT", folder.transcript_path().c_str());
   ::SetEnvironmentVariableW(L"KESTRO_FAKE_DWMAPI_LOG", folder.dwm_log_path().c_str());
@@ -153,17 +154,8 @@ HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments)
   if (!arguments.empty()) command_line += L" " + arguments;
   ::CreateProcessW(executable.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
                    folder.path().c_str(), &startup, &info_);
-  // Only the child may hold the write end, so the pipe ends when the child does.
-  ::CloseHandle(stderr_write);
+  ::CloseHandle(stderr_file);
   ::CloseHandle(null_device);
-
-  reader_ = std::thread([this]() {
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(stderr_read_, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-      stderr_text_.append(buffer, read);
-    }
-  });
 }
 
 HostProcess::~HostProcess() {
@@ -171,8 +163,6 @@ HostProcess::~HostProcess() {
     ::TerminateProcess(info_.hProcess, 99);
     ::WaitForSingleObject(info_.hProcess, kTimeoutMs);
   }
-  if (reader_.joinable()) reader_.join();
-  ::CloseHandle(stderr_read_);
   if (info_.hThread != nullptr) ::CloseHandle(info_.hThread);
   if (info_.hProcess != nullptr) ::CloseHandle(info_.hProcess);
 }
@@ -188,8 +178,7 @@ std::optional<DWORD> HostProcess::WaitForExit(DWORD timeout_ms) {
 }
 
 std::vector<std::string> HostProcess::StandardErrorLines() {
-  if (reader_.joinable()) reader_.join();
-  return SplitLines(stderr_text_);
+  return SplitLines(ReadFile(stderr_path_));
 }
 
 HWND FindProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title) {

@@ -8,7 +8,6 @@
 
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kestro_e2e {
@@ -65,7 +64,7 @@ class RunFolder {
 };
 
 // One kestro_pos.exe process started in a run folder with `arguments` after the program name.
-// Its standard error is collected through a pipe; the process is killed if still running at
+// Its standard error goes to a file in the folder; the process is killed if still running at
 // destruction.
 class HostProcess {
  public:
@@ -83,10 +82,8 @@ class HostProcess {
   HANDLE main_thread() const { return info_.hThread; }
 
  private:
+  std::wstring stderr_path_;
   PROCESS_INFORMATION info_{};
-  HANDLE stderr_read_ = nullptr;
-  std::string stderr_text_;
-  std::thread reader_;
 };
 
 // The first top-level window of `process_id` with this class and title, or null.
