@@ -189,9 +189,9 @@ TEST(HostStartTest, WindowRectangleFollowsTheMonitorDpi) {
 }
 
 // A message the engine claims gets exactly the engine's answer and never reaches the host's own
-// handling: a resize from outside leaves the view where it was.
+// handling: a resize from outside leaves the view where it was, a font change reloads nothing.
 TEST(HostWindowTest, AClaimedMessageNeverReachesTheHost) {
-  RunningHost host("claim 0x0005 4242\n", "claim 0x0005 4242");
+  RunningHost host("claim 0x0005 4242\nclaim 0x001d 0\n", "claim 0x001d 0");
   ASSERT_NE(host.view(), nullptr);
   const RECT before = host.ViewRect();
   ASSERT_TRUE(::SetWindowPos(host.window(), nullptr, 0, 0, 900, 600,
@@ -201,7 +201,10 @@ TEST(HostWindowTest, AClaimedMessageNeverReachesTheHost) {
   EXPECT_NE(RectText(ClientRect(host.window())), RectText(before));
   EXPECT_EQ(RectText(host.ViewRect()), RectText(before));
   EXPECT_EQ(SendToWindow(host.window(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(1, 1)), 4242);
+  SendToWindow(host.window(), WM_FONTCHANGE);
   host.Close();
+  EXPECT_TRUE(host.folder().TranscriptHas("claimed 0x001d 0"));
+  EXPECT_FALSE(host.folder().TranscriptHas("fonts-reloaded"));
 }
 
 // Unclaimed messages reach the host after the engine saw them. WM_DPICHANGED, sent by the engine
