@@ -46,7 +46,6 @@ struct RecordingEngine::State {
   FlutterDesktopPluginRegistrar registrar{this};
   int references = 1;  // the engine's own
   bool destroyed = false;
-  bool refuse_sends = false;
   int locks_held = 0;
   std::map<std::string, InstalledCallback> callbacks;
   std::vector<std::unique_ptr<FlutterDesktopMessageResponseHandle>> handles;
@@ -62,9 +61,11 @@ struct RecordingEngine::State {
     calls.emplace_back(function);
   }
 
-  void Fault(std::string text) {
+  // A copy of the field, taken under the lock.
+  template <typename T>
+  T Copy(T State::*field) const {
     std::lock_guard<std::mutex> guard(mutex);
-    faults.push_back(std::move(text));
+    return this->*field;
   }
 
   bool OwnsHandle(const FlutterDesktopMessageResponseHandle* handle) const {
@@ -135,7 +136,6 @@ Delivery RecordingEngine::Deliver(const std::string& channel, const Bytes& bytes
   target.callback(messenger, &message, target.user_data);
   delivery.delivered = true;
   delivery.handle = handle;
-  if (handle != nullptr) delivery.responses = ResponsesTo(handle);
   return delivery;
 }
 
@@ -147,8 +147,7 @@ std::vector<Bytes> RecordingEngine::ResponsesTo(
 }
 
 std::vector<RecordedResponse> RecordingEngine::responses() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->responses;
+  return state_->Copy(&State::responses);
 }
 
 std::optional<InstalledCallback> RecordingEngine::CallbackFor(const std::string& channel) const {
@@ -159,18 +158,15 @@ std::optional<InstalledCallback> RecordingEngine::CallbackFor(const std::string&
 }
 
 std::map<std::string, InstalledCallback> RecordingEngine::callbacks() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->callbacks;
+  return state_->Copy(&State::callbacks);
 }
 
 std::vector<SentMessage> RecordingEngine::accepted_sends() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->accepted_sends;
+  return state_->Copy(&State::accepted_sends);
 }
 
 std::vector<SentMessage> RecordingEngine::plain_sends() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->plain_sends;
+  return state_->Copy(&State::plain_sends);
 }
 
 std::vector<SentMessage> RecordingEngine::pending_replies() const {
@@ -178,11 +174,6 @@ std::vector<SentMessage> RecordingEngine::pending_replies() const {
   std::vector<SentMessage> messages;
   for (const auto& pending : state_->pending) messages.push_back(pending.message);
   return messages;
-}
-
-void RecordingEngine::RefuseSends(bool refuse) {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  state_->refuse_sends = refuse;
 }
 
 bool RecordingEngine::AnswerPending(size_t index, const Bytes& reply) {
@@ -207,29 +198,27 @@ void RecordingEngine::DestroyEngine() {
   State::Release(state_.get());
 }
 
-int RecordingEngine::reference_count() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->references;
-}
+int RecordingEngine::reference_count() const { return state_->Copy(&State::references); }
 
-int RecordingEngine::locks_held() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->locks_held;
-}
+int RecordingEngine::locks_held() const { return state_->Copy(&State::locks_held); }
 
-std::vector<std::string> RecordingEngine::calls() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->calls;
-}
+std::vector<std::string> RecordingEngine::calls() const { return state_->Copy(&State::calls); }
 
-std::vector<std::string> RecordingEngine::faults() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->faults;
-}
+std::vector<std::string> RecordingEngine::faults() const { return state_->Copy(&State::faults); }
 
 }  // namespace kestro_test
 
 using State = RecordingEngine::State;
+
+namespace {
+
+// The state behind the messenger, with the call recorded under the function's name.
+State* Enter(FlutterDesktopMessengerRef messenger, const char* function) {
+  messenger->state->Record(function);
+  return messenger->state.get();
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -250,8 +239,7 @@ FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
                                         FlutterDesktopMessageCallback callback, void* user_data) {
-  State* state = messenger->state.get();
-  state->Record("FlutterDesktopMessengerSetCallback");
+  State* state = Enter(messenger, __func__);
   std::lock_guard<std::mutex> guard(state->mutex);
   if (callback == nullptr) {
     if (user_data != nullptr) state->faults.push_back("callback removed with non-null user data");
@@ -264,8 +252,7 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, co
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                          const FlutterDesktopMessageResponseHandle* handle,
                                          const uint8_t* data, size_t data_length) {
-  State* state = messenger->state.get();
-  state->Record("FlutterDesktopMessengerSendResponse");
+  State* state = Enter(messenger, __func__);
   std::lock_guard<std::mutex> guard(state->mutex);
   Bytes bytes(data, data + data_length);
   state->responses.push_back(RecordedResponse{handle, bytes});
@@ -287,10 +274,9 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
 
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
                                  const uint8_t* message, size_t message_size) {
-  State* state = messenger->state.get();
-  state->Record("FlutterDesktopMessengerSend");
+  State* state = Enter(messenger, __func__);
   std::lock_guard<std::mutex> guard(state->mutex);
-  if (state->refuse_sends || state->destroyed) return false;
+  if (state->destroyed) return false;
   SentMessage sent{channel, Bytes(message, message + message_size)};
   state->accepted_sends.push_back(sent);
   state->plain_sends.push_back(std::move(sent));
@@ -300,10 +286,9 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const cha
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, size_t message_size,
                                           FlutterDesktopBinaryReply reply, void* user_data) {
-  State* state = messenger->state.get();
-  state->Record("FlutterDesktopMessengerSendWithReply");
+  State* state = Enter(messenger, __func__);
   std::lock_guard<std::mutex> guard(state->mutex);
-  if (state->refuse_sends || state->destroyed) return false;
+  if (state->destroyed) return false;
   SentMessage sent{channel, Bytes(message, message + message_size)};
   state->accepted_sends.push_back(sent);
   state->pending.push_back(State::PendingReply{std::move(sent), reply, user_data});
@@ -311,8 +296,7 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, 
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger) {
-  State* state = messenger->state.get();
-  state->Record("FlutterDesktopMessengerAddRef");
+  State* state = Enter(messenger, __func__);
   std::lock_guard<std::mutex> guard(state->mutex);
   ++state->references;
   return messenger;
@@ -326,15 +310,13 @@ void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
-  State* state = messenger->state.get();
-  state->Record("FlutterDesktopMessengerIsAvailable");
+  State* state = Enter(messenger, __func__);
   std::lock_guard<std::mutex> guard(state->mutex);
   return !state->destroyed;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRef messenger) {
-  State* state = messenger->state.get();
-  state->Record("FlutterDesktopMessengerLock");
+  State* state = Enter(messenger, __func__);
   state->messenger_lock.lock();
   std::lock_guard<std::mutex> guard(state->mutex);
   ++state->locks_held;
@@ -342,8 +324,7 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRe
 }
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
-  State* state = messenger->state.get();
-  state->Record("FlutterDesktopMessengerUnlock");
+  State* state = Enter(messenger, __func__);
   {
     std::lock_guard<std::mutex> guard(state->mutex);
     if (state->locks_held == 0) {

@@ -43,7 +43,6 @@ struct SentMessage {
 struct Delivery {
   bool delivered = false;  // false when no callback was installed for the channel
   const FlutterDesktopMessageResponseHandle* handle = nullptr;  // null when sent without one
-  std::vector<Bytes> responses;  // answers sent before the host's callback returned
 };
 
 class RecordingEngine {
@@ -75,8 +74,6 @@ class RecordingEngine {
   std::vector<SentMessage> plain_sends() const;
   // Messages accepted by FlutterDesktopMessengerSendWithReply and not yet answered.
   std::vector<SentMessage> pending_replies() const;
-  // Makes both send functions return false and drop the message (and its reply) from now on.
-  void RefuseSends(bool refuse);
   // Runs the reply callback of the pending message at index with these bytes, once; false when
   // there is no such pending message.
   bool AnswerPending(size_t index, const Bytes& reply);

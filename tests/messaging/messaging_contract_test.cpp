@@ -1,5 +1,6 @@
 // What the messaging layer must do with any engine library: the recording engine natively and
-// the stand-in engine library under Wine run these same cases.
+// the stand-in engine library under Wine run these same cases, and each backend fails a test
+// whose engine saw misuse (a fault).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -73,22 +74,34 @@ TEST_F(MessagingContractTest, SendRefusedAfterShutdownFreesTheReplyUncalled) {
   FlutterDesktopMessengerRelease(kept);
 }
 
-TEST_F(MessagingContractTest, HandlerChangesReachTheEngineCallbackTable) {
-  auto ignore = [](const uint8_t*, size_t, flutter::BinaryReply) {};
-  messenger_.SetMessageHandler("kestro/a", ignore);
-  EXPECT_TRUE(backend_->HasCallback("kestro/a"));
-  messenger_.SetMessageHandler("kestro/a", ignore);
-  EXPECT_TRUE(backend_->HasCallback("kestro/a"));
-  messenger_.SetMessageHandler("kestro/a", nullptr);
-  EXPECT_FALSE(backend_->HasCallback("kestro/a"));
+// A replaced handler gets the channel's messages; removals leave other channels alone and also
+// clear a callback this messenger never installed.
+TEST(MessagingHandlerTest, HandlerChangesReachTheEngineCallbackTable) {
+  auto backend = kestro_test::MakeMessagingBackend({{"kestro/a", {0x01}}});
+  flutter::BinaryMessengerImpl messenger(backend->messenger());
+  std::vector<std::string> received;
+  auto named = [&received](const char* name) {
+    return [&received, name](const uint8_t*, size_t, flutter::BinaryReply) {
+      received.push_back(name);
+    };
+  };
+  messenger.SetMessageHandler("kestro/a", named("first"));
+  messenger.SetMessageHandler("kestro/a", named("second"));
+  messenger.SetMessageHandler("kestro/b", named("b"));
+  messenger.SetMessageHandler("kestro/never", nullptr);
+  EXPECT_TRUE(backend->HasCallback("kestro/a"));
+  EXPECT_EQ(backend->PlayApplication(), std::vector<std::string>{"reply kestro/a none"});
+  EXPECT_EQ(received, std::vector<std::string>{"second"});
+  messenger.SetMessageHandler("kestro/a", nullptr);
+  EXPECT_FALSE(backend->HasCallback("kestro/a"));
+  EXPECT_TRUE(backend->HasCallback("kestro/b"));
 
-  // Removal also clears a callback this messenger never installed.
   FlutterDesktopMessengerSetCallback(
-      backend_->messenger(), "kestro/foreign",
+      backend->messenger(), "kestro/foreign",
       [](FlutterDesktopMessengerRef, const FlutterDesktopMessage*, void*) {}, nullptr);
-  ASSERT_TRUE(backend_->HasCallback("kestro/foreign"));
-  messenger_.SetMessageHandler("kestro/foreign", nullptr);
-  EXPECT_FALSE(backend_->HasCallback("kestro/foreign"));
+  ASSERT_TRUE(backend->HasCallback("kestro/foreign"));
+  messenger.SetMessageHandler("kestro/foreign", nullptr);
+  EXPECT_FALSE(backend->HasCallback("kestro/foreign"));
 }
 
 // Whatever a handler does with its reply function, the application sees one answer per message;

@@ -120,11 +120,13 @@ TEST_F(MethodChannelTest, ReplyBecomesExactlyOneOutcome) {
 }
 
 TEST_F(MethodChannelTest, RefusedCallDestroysTheReceiverWithoutAnOutcome) {
-  engine_.RefuseSends(true);
+  FlutterDesktopMessengerRef kept = FlutterDesktopMessengerAddRef(engine_.messenger());
+  engine_.DestroyEngine();  // a stopped engine refuses every send
   channel_.InvokeMethod("ask", std::make_unique<EncodableValue>("x"),
                         std::make_unique<RecordingResult>(&log_));
   EXPECT_EQ(log_, std::vector<std::string>{"destroyed"});
-  EXPECT_EQ(engine_.calls(), std::vector<std::string>{"FlutterDesktopMessengerSendWithReply"});
+  EXPECT_EQ(engine_.calls().back(), "FlutterDesktopMessengerSendWithReply");
+  FlutterDesktopMessengerRelease(kept);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include <string>
 #include <utility>
 
+#include <gtest/gtest.h>
+
 #include "tests/fakes/recording_engine.h"
 #include "tests/messaging/messaging_backend.h"
 
@@ -12,6 +14,10 @@ class RecordingBackend : public MessagingBackend {
  public:
   explicit RecordingBackend(std::vector<ApplicationMessage> application)
       : application_(std::move(application)) {}
+  ~RecordingBackend() override {
+    engine_.DestroyEngine();
+    EXPECT_EQ(engine_.faults(), std::vector<std::string>());
+  }
 
   FlutterDesktopMessengerRef messenger() override { return engine_.messenger(); }
 
@@ -35,10 +41,11 @@ class RecordingBackend : public MessagingBackend {
   std::vector<std::string> PlayApplication() override {
     std::vector<std::string> seen;
     for (const ApplicationMessage& message : application_) {
-      Delivery delivery = engine_.Deliver(message.channel, message.bytes);
-      if (delivery.responses.empty()) seen.push_back("reply " + message.channel + " none");
-      for (size_t i = 0; i < delivery.responses.size(); ++i) {
-        seen.push_back(i == 0 ? "reply " + message.channel + " " + Hex(delivery.responses[0])
+      const std::vector<Bytes> responses =
+          engine_.ResponsesTo(engine_.Deliver(message.channel, message.bytes).handle);
+      if (responses.empty()) seen.push_back("reply " + message.channel + " none");
+      for (size_t i = 0; i < responses.size(); ++i) {
+        seen.push_back(i == 0 ? "reply " + message.channel + " " + Hex(responses[0])
                               : "reply-duplicate " + message.channel);
       }
     }

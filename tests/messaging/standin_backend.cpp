@@ -4,19 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "tests/messaging/messaging_backend.h"
+#include "tests/standins/standin_fixture.h"
 
 namespace kestro_test {
 namespace {
-
-namespace fs = std::filesystem;
-
-constexpr wchar_t kTranscriptVariable[] = L"KESTRO_STANDIN_TRANSCRIPT";
 
 std::vector<uint8_t> ParseHex(const std::string& hex) {
   std::vector<uint8_t> bytes;
@@ -27,35 +22,17 @@ std::vector<uint8_t> ParseHex(const std::string& hex) {
   return bytes;
 }
 
-class StandinBackend : public MessagingBackend {
+class StandinBackend : public MessagingBackend, kestro_standin_test::StandinFolder {
  public:
   explicit StandinBackend(const std::vector<ApplicationMessage>& application)
       : application_size_(application.size()) {
-    static int created = 0;
-    folder_ =
-        fs::temp_directory_path() / ("kestro-messaging-" + std::to_string(GetCurrentProcessId()) +
-                                     "-" + std::to_string(++created));
-    fs::create_directories(folder_ / "data" / "flutter_assets");
-    std::ofstream(folder_ / "data" / "icudtl.dat").put('\0');
-    std::ofstream script(folder_ / "data" / "app.so");
-    script << "# the application; a message not answered by the time its callback returns\n"
-           << "reply-timeout 0\n";
+    // A message not answered by the time its callback returns is answered "none".
+    std::string script = "reply-timeout 0\n";
     for (const ApplicationMessage& message : application) {
-      script << "send " << message.channel << " " << Hex(message.bytes) << "\n";
+      script += "send " + message.channel + " " + Hex(message.bytes) + "\n";
     }
-    script.close();
-    transcript_ = folder_ / "transcript.txt";
-    SetEnvironmentVariableW(kTranscriptVariable, transcript_.c_str());
-
-    const fs::path assets = folder_ / "data" / "flutter_assets";
-    const fs::path icu = folder_ / "data" / "icudtl.dat";
-    const fs::path aot = folder_ / "data" / "app.so";
-    FlutterDesktopEngineProperties properties = {};
-    properties.assets_path = assets.c_str();
-    properties.icu_data_path = icu.c_str();
-    properties.aot_library_path = aot.c_str();
-    properties.dart_entrypoint = "";
-    engine_ = FlutterDesktopEngineCreate(&properties);
+    properties_ = std::make_unique<kestro_standin_test::BundleProperties>(WriteBundle(script));
+    engine_ = FlutterDesktopEngineCreate(properties_->get());
     if (engine_ == nullptr) {
       ADD_FAILURE() << "the stand-in engine did not start";
     } else {
@@ -69,9 +46,6 @@ class StandinBackend : public MessagingBackend {
       if (!words.empty() && words[0] == "fault")
         ADD_FAILURE() << "engine library fault in " << words[1];
     }
-    SetEnvironmentVariableW(kTranscriptVariable, nullptr);
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
   }
 
   // Still the right handle after shutdown for whoever holds a reference on it.
@@ -136,13 +110,11 @@ class StandinBackend : public MessagingBackend {
   }
 
  private:
-  // Each line split into words, without its readable comment.
+  // Each transcript line split into words.
   std::vector<std::vector<std::string>> TranscriptLines() const {
     std::vector<std::vector<std::string>> lines;
-    std::ifstream file(transcript_);
-    std::string line;
-    while (std::getline(file, line)) {
-      std::istringstream words(line.substr(0, line.find(" # ")));
+    for (const std::string& line : Transcript()) {
+      std::istringstream words(line);
       lines.emplace_back();
       for (std::string word; words >> word;) lines.back().push_back(word);
     }
@@ -150,8 +122,7 @@ class StandinBackend : public MessagingBackend {
   }
 
   size_t application_size_;
-  fs::path folder_;
-  fs::path transcript_;
+  std::unique_ptr<kestro_standin_test::BundleProperties> properties_;
   FlutterDesktopEngineRef engine_ = nullptr;
   FlutterDesktopViewControllerRef controller_ = nullptr;
   FlutterDesktopMessengerRef messenger_ = nullptr;

@@ -1,6 +1,6 @@
-// The stand-in engine without a view: creation from the bundle, the arguments line, the
-// messenger's references, availability and lock around engine shutdown; and the eight plug-in
-// libraries' file names, registration exports and registrar check.
+// The stand-in engine without a view: creation from the bundle, availability and lock around
+// engine shutdown; and the eight plug-in libraries' file names, registration exports and
+// registrar check.
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -15,36 +15,19 @@ using EngineCreateTest = StandinTest;
 using MessengerLifetimeTest = StandinTest;
 using StandinPluginsTest = StandinTest;
 
-TEST_F(EngineCreateTest, RefusesIncompleteBundlesSilentlyAndWritesArgumentsAsHex) {
+// A missing file and the arguments line are proven through the executable; here a bundle whose
+// parts are of the wrong kind.
+TEST_F(EngineCreateTest, RefusesBundlePartsOfTheWrongKind) {
   std::filesystem::path bundle = WriteBundle("");
   const std::wstring assets = (bundle / "flutter_assets").wstring();
   const std::wstring icu = (bundle / "icudtl.dat").wstring();
   const std::wstring app = (bundle / "app.so").wstring();
-  const std::wstring missing = (folder_ / "missing").wstring();
-  struct Case {
-    const char* fault;
-    std::wstring assets, icu, app;
-  } cases[] = {
-      {"assets missing", missing, icu, app},
-      {"assets is a file", icu, icu, app},
-      {"ICU data missing", assets, missing, app},
-      {"ICU data is a folder", assets, assets, app},
-      {"application missing", assets, icu, missing},
-      {"application is a folder", assets, icu, assets},
-  };
-  for (const Case& c : cases) {
-    BundleProperties properties(c.assets, c.icu, c.app);
-    EXPECT_EQ(FlutterDesktopEngineCreate(properties.get()), nullptr) << c.fault;
+  BundleProperties cases[] = {{icu, icu, app}, {assets, assets, app}, {assets, icu, assets}};
+  for (const BundleProperties& properties : cases) {
+    EXPECT_EQ(FlutterDesktopEngineCreate(properties.get()), nullptr);
   }
   EXPECT_EQ(FlutterDesktopEngineCreate(nullptr), nullptr);
   EXPECT_TRUE(Transcript().empty()) << "a refused engine writes nothing";
-
-  BundleProperties complete(bundle, {"abc", "привіт", ""});
-  FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(complete.get());
-  ASSERT_NE(engine, nullptr);
-  EXPECT_TRUE(FlutterDesktopEngineDestroy(engine));
-  EXPECT_EQ(Transcript(),
-            (std::vector<std::string>{"args 3 616263 d0bfd180d0b8d0b2d196d182 -", "destroyed"}));
 }
 
 TEST_F(EngineCreateTest, ResolvesRelativePathsAgainstTheExecutableFolder) {
@@ -68,8 +51,6 @@ TEST_F(EngineCreateTest, ResolvesRelativePathsAgainstTheExecutableFolder) {
   FlutterDesktopEngineDestroy(engine);
 }
 
-void OnReply(const uint8_t*, size_t, void* user_data) { ++*static_cast<int*>(user_data); }
-
 TEST_F(MessengerLifetimeTest, ShutdownWaitsForTheLockAndReferencesOutliveTheEngine) {
   BundleProperties properties(WriteBundle(""));
   FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
@@ -90,19 +71,8 @@ TEST_F(MessengerLifetimeTest, ShutdownWaitsForTheLockAndReferencesOutliveTheEngi
   FlutterDesktopMessengerUnlock(locked);
   shutdown.join();
 
-  // The kept reference refuses everything, silently, and still locks and releases.
   EXPECT_FALSE(FlutterDesktopMessengerIsAvailable(messenger));
-  const uint8_t bytes[] = {0x01};
-  int replies = 0;
-  EXPECT_FALSE(FlutterDesktopMessengerSend(messenger, "kestro/a", bytes, sizeof bytes));
-  EXPECT_FALSE(FlutterDesktopMessengerSendWithReply(messenger, "kestro/b", bytes, sizeof bytes,
-                                                    &OnReply, &replies));
-  FlutterDesktopMessengerSetCallback(messenger, "kestro/a", nullptr, nullptr);
-  locked = FlutterDesktopMessengerLock(messenger);
-  EXPECT_EQ(locked, messenger);
-  FlutterDesktopMessengerUnlock(locked);
   FlutterDesktopMessengerRelease(messenger);
-  EXPECT_EQ(replies, 0);
   EXPECT_EQ(Transcript(), (std::vector<std::string>{"args 0", "destroyed"}));
 }
 

@@ -14,9 +14,11 @@
 
 namespace kestro_standin_test {
 
-class StandinTest : public ::testing::Test {
- protected:
-  void SetUp() override {
+// A private folder holding the transcript (the process's transcript variable names it while this
+// object lives) and the application bundle.
+class StandinFolder {
+ public:
+  StandinFolder() {
     static int counter = 0;
     folder_ = std::filesystem::temp_directory_path() /
               ("kestro-standin-" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -25,11 +27,13 @@ class StandinTest : public ::testing::Test {
     std::filesystem::create_directories(folder_);
     SetEnvironmentVariableW(kTranscriptVariable, (folder_ / "transcript.txt").wstring().c_str());
   }
-  void TearDown() override {
+  ~StandinFolder() {
     SetEnvironmentVariableW(kTranscriptVariable, nullptr);
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
+  StandinFolder(const StandinFolder&) = delete;
+  StandinFolder& operator=(const StandinFolder&) = delete;
 
   // Writes <folder>/data/flutter_assets/, icudtl.dat and app.so holding the script.
   std::filesystem::path WriteBundle(const std::string& script) {
@@ -50,9 +54,12 @@ class StandinTest : public ::testing::Test {
     return lines;
   }
 
+ protected:
   static constexpr wchar_t kTranscriptVariable[] = L"KESTRO_STANDIN_TRANSCRIPT";
   std::filesystem::path folder_;
 };
+
+class StandinTest : public ::testing::Test, public StandinFolder {};
 
 // An engine properties record whose paths and arguments live as long as this object.
 class BundleProperties {
