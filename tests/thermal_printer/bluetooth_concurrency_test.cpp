@@ -16,7 +16,6 @@ namespace kestro_test {
 namespace {
 
 using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
 
 TEST_F(ManagerTest, JobsForOneAddressNeverOverlap) {
   PrinterBehaviour slow;
@@ -69,20 +68,13 @@ TEST_F(ManagerTest, ABlockedJobHoldsOnlyItsOwnAddress) {
       ASSERT_TRUE(manager_->Connect(kPrinterText));
     }
     const std::vector<uint8_t> printed_before = stack_.Received(kPrinter);
-    std::promise<void> blocked, release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<bool> armed{true};
-    auto hold = [&](uint64_t address) {
-      if (address != kPrinter || !armed.exchange(false)) return;
-      blocked.set_value();
-      released.wait_for(10s);
-    };
-    stack_.SetConnectHook(block_in_send ? nullptr : std::function<void(uint64_t)>(hold));
-    stack_.SetSendHook(block_in_send ? std::function<void(uint64_t)>(hold) : nullptr);
+    Gate gate;
+    stack_.SetConnectHook(block_in_send ? nullptr : gate.Hook());
+    stack_.SetSendHook(block_in_send ? gate.Hook() : nullptr);
 
     auto first = std::async(std::launch::async,
                             [&] { return manager_->PrintBytes(kPrinterText, {1}, "p", "a"); });
-    ASSERT_EQ(blocked.get_future().wait_for(10s), std::future_status::ready);
+    ASSERT_TRUE(gate.Entered());
     auto second = std::async(std::launch::async,
                              [&] { return manager_->PrintBytes(kPrinterText, {2}, "p", "b"); });
     auto other = std::async(std::launch::async,
@@ -93,7 +85,7 @@ TEST_F(ManagerTest, ABlockedJobHoldsOnlyItsOwnAddress) {
     manager_->Disconnect(kOtherPrinterText);
     EXPECT_EQ(second.wait_for(50ms), std::future_status::timeout);
 
-    release.set_value();
+    gate.Release();
     EXPECT_TRUE(first.get());
     EXPECT_TRUE(second.get());
     std::vector<uint8_t> printed = printed_before;
@@ -105,26 +97,6 @@ TEST_F(ManagerTest, ABlockedJobHoldsOnlyItsOwnAddress) {
     stack_.SetSendHook(nullptr);
   }
 }
-
-// Holds the first send() or connect() to kPrinter until released; later calls pass.
-class Gate {
- public:
-  std::function<void(uint64_t)> Hook() {
-    return [this](uint64_t address) {
-      if (address != kPrinter || !armed_.exchange(false)) return;
-      entered_.set_value();
-      released_.wait_for(10s);
-    };
-  }
-  bool Entered() { return entered_future_.wait_for(10s) == std::future_status::ready; }
-  void Release() { release_.set_value(); }
-
- private:
-  std::atomic<bool> armed_{true};
-  std::promise<void> entered_, release_;
-  std::future<void> entered_future_ = entered_.get_future();
-  std::shared_future<void> released_ = release_.get_future().share();
-};
 
 // Disconnect and Dispose take the job's socket away while it is inside send(): they return
 // without waiting for the job (no address lock), close the socket once, and the failing job

@@ -13,8 +13,6 @@
 namespace kestro_test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 std::vector<uint8_t> Pattern(size_t size, uint8_t first) {
   std::vector<uint8_t> bytes(size);
   std::iota(bytes.begin(), bytes.end(), first);
