@@ -6,8 +6,6 @@
 namespace kestro_test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 TEST_F(ManagerTest, WinsockIsStartedOnceAndCleanedUpOnlyWhenStarted) {
   stack_.SetStartupError(10091);
   manager_->Initialize();

@@ -13,8 +13,6 @@
 namespace kestro_test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 std::vector<uint8_t> Pattern(size_t size, uint8_t first) {
   std::vector<uint8_t> bytes(size);
   std::iota(bytes.begin(), bytes.end(), first);
@@ -68,55 +66,48 @@ TEST_F(PrintTest, PartialSendsContinueInOrder) {
   EXPECT_EQ(log_.Lines().back(), "BluetoothManager: Print successful, sent 10 bytes");
 }
 
-TEST_F(PrintTest, StaleConnectionFailsOnceThenReconnects) {
-  const std::vector<uint8_t> first = Pattern(5, 1), lost = Pattern(6, 0x40), third = Pattern(3, 9);
-  ASSERT_TRUE(Print(kPrinterText, first));
-  stack_.DropLinks(kPrinter);  // switched off and on again
-  Forget();
-  // The table is trusted until a send fails; nothing probes the link.
-  EXPECT_TRUE(manager_->IsConnected(kPrinterText));
-  EXPECT_EQ(stack_.calls(), Lines{});
-
-  EXPECT_FALSE(Print(kPrinterText, lost, "job-2"));
-  EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Printing 6 bytes to AA:BB:CC:DD:EE:FF",
-                                     "BluetoothManager: Send failed with error: 10054"}));
-  EXPECT_EQ(stack_.TakeCalls(),
-            (Lines{"send(1001, 6) = -1", "WSAGetLastError() = 10054", "closesocket(1001) = 0"}));
-  EXPECT_FALSE(manager_->IsConnected(kPrinterText));
-
-  EXPECT_TRUE(Print(kPrinterText, third, "job-3"));
-  EXPECT_EQ(stack_.calls(), Join({SocketCalls(1002, kPrinterText), {"send(1002, 3) = 3"}}));
-  std::vector<uint8_t> printed = first;
-  printed.insert(printed.end(), third.begin(), third.end());
-  EXPECT_EQ(stack_.Received(kPrinter), printed);
-  EXPECT_EQ(events_.JobEvents(),
-            (Lines{"onPrintSuccessWindows {jobUuid: job-1, printerUuid: printer-1}",
-                   "onPrintFailedWindows {error: Send failed: 10054, jobUuid: job-2}",
-                   "onPrintSuccessWindows {jobUuid: job-3, printerUuid: printer-1}"}));
-}
-
-// A send() that takes nothing while bytes remain ends the job as a send failure carrying what
-// WSAGetLastError reads at that point, 0 when nothing was set.
-TEST_F(PrintTest, ASendThatTakesNothingFailsTheJob) {
+// A send() that fails, or takes nothing while bytes remain, ends the job as a send failure
+// carrying what WSAGetLastError reads then (0 when nothing was set) and closes the connection.
+// Until then the table is trusted, nothing probes the link; the next job connects again.
+TEST_F(PrintTest, AFailedSendEndsTheJobAndTheNextJobReconnects) {
+  PrinterBehaviour stalled;
+  stalled.max_part = 0;
+  PrinterBehaviour stalled_with_code = stalled;
+  stalled_with_code.stalled_error = 10035;
+  const struct {
+    PrinterBehaviour printer;
+    bool drop_link;  // switched off and on again after connecting
+    std::string sent, code;
+  } cases[] = {{PrinterBehaviour(), true, "-1", "10054"},
+               {stalled, false, "0", "0"},
+               {stalled_with_code, false, "0", "10035"}};
   int socket = 1001;
-  for (const int32_t code : {0, 10035}) {
-    const std::string c = std::to_string(code), s = std::to_string(socket++);
-    PrinterBehaviour stalled;
-    stalled.max_part = 0;
-    stalled.stalled_error = code;
-    stack_.SetPrinter(kPrinter, stalled);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    const std::string s = std::to_string(socket++);
+    stack_.SetPrinter(kPrinter, c.printer);
     ASSERT_TRUE(manager_->Connect(kPrinterText));
+    if (c.drop_link) stack_.DropLinks(kPrinter);
     Forget();
-    EXPECT_FALSE(Print(kPrinterText, {1, 2, 3}, "job-" + c));
+    EXPECT_TRUE(manager_->IsConnected(kPrinterText));
+    EXPECT_EQ(stack_.calls(), Lines{});
+    EXPECT_FALSE(Print(kPrinterText, {1, 2, 3}, "job-" + c.code));
     EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Printing 3 bytes to AA:BB:CC:DD:EE:FF",
-                                       "BluetoothManager: Send failed with error: " + c}));
-    EXPECT_EQ(stack_.TakeCalls(), (Lines{"send(" + s + ", 3) = 0", "WSAGetLastError() = " + c,
-                                         "closesocket(" + s + ") = 0"}));
+                                       "BluetoothManager: Send failed with error: " + c.code}));
+    EXPECT_EQ(stack_.TakeCalls(),
+              (Lines{"send(" + s + ", 3) = " + c.sent, "WSAGetLastError() = " + c.code,
+                     "closesocket(" + s + ") = 0"}));
     EXPECT_FALSE(manager_->IsConnected(kPrinterText));
   }
+  stack_.SetPrinter(kPrinter);
+  EXPECT_TRUE(Print(kPrinterText, {9}, "job-4"));
+  EXPECT_EQ(stack_.calls(), Join({SocketCalls(1004, kPrinterText), {"send(1004, 1) = 1"}}));
+  EXPECT_EQ(stack_.Received(kPrinter), std::vector<uint8_t>{9});
   EXPECT_EQ(events_.JobEvents(),
-            (Lines{"onPrintFailedWindows {error: Send failed: 0, jobUuid: job-0}",
-                   "onPrintFailedWindows {error: Send failed: 10035, jobUuid: job-10035}"}));
+            (Lines{"onPrintFailedWindows {error: Send failed: 10054, jobUuid: job-10054}",
+                   "onPrintFailedWindows {error: Send failed: 0, jobUuid: job-0}",
+                   "onPrintFailedWindows {error: Send failed: 10035, jobUuid: job-10035}",
+                   "onPrintSuccessWindows {jobUuid: job-4, printerUuid: printer-1}"}));
 }
 
 TEST_F(PrintTest, UnreachablePrinterLeavesTheTableUnchanged) {

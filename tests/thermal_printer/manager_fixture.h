@@ -1,10 +1,15 @@
-// A BluetoothManager on the simulated stack, with its log lines and events captured.
+// A BluetoothManager on the simulated stack, with its log lines and events captured, and a gate
+// that holds a printer inside the stack.
 #ifndef KESTRO_TESTS_THERMAL_PRINTER_MANAGER_FIXTURE_H_
 #define KESTRO_TESTS_THERMAL_PRINTER_MANAGER_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +19,8 @@
 #include "thermal_printer/bluetooth_manager.h"
 
 namespace kestro_test {
+
+using Lines = std::vector<std::string>;
 
 constexpr uint64_t kPrinter = 0xAABBCCDDEEFFull;
 constexpr char kPrinterText[] = "AA:BB:CC:DD:EE:FF";
@@ -41,6 +48,42 @@ inline std::vector<std::string> Join(std::vector<std::vector<std::string>> parts
   for (auto& part : parts) joined.insert(joined.end(), part.begin(), part.end());
   return joined;
 }
+
+// Holds the first connect() or send() to one printer (whichever the hook is installed for) until
+// released; later calls pass. Rearm only once the held call has returned.
+class Gate {
+ public:
+  explicit Gate(uint64_t address = kPrinter) : address_(address) {}
+  std::function<void(uint64_t)> Hook() {
+    return [this](uint64_t address) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (address != address_ || entered_) return;
+      entered_ = true;
+      changed_.notify_all();
+      changed_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+    };
+  }
+  bool Entered() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return entered_; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  void Rearm() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entered_ = released_ = false;
+  }
+
+ private:
+  const uint64_t address_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool entered_ = false;
+  bool released_ = false;
+};
 
 class ManagerTest : public ::testing::Test {
  protected:

@@ -6,8 +6,6 @@
 namespace kestro_test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 TEST_F(ManagerTest, NoRadioGivesAnEmptyListWithoutACountLine) {
   stack_.SetRadioPresent(false);
   EXPECT_TRUE(manager_->GetPairedDevices().empty());

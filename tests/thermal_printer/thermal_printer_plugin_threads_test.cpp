@@ -13,90 +13,38 @@
 #include <thread>
 #include <vector>
 
-#include "engine_client/codec/standard_method_codec.h"
-#include "standins/bluetooth/simulated_bluetooth_stack.h"
-#include "tests/fakes/recording_engine.h"
-#include "tests/thermal_printer/debug_capture.h"
+#include "tests/thermal_printer/plugin_fixture.h"
 #include "thermal_printer/bluetooth_address.h"
-#include "thermal_printer/thermal_printer_plugin.h"
 
 namespace kestro_test {
 namespace {
 
 using namespace std::chrono_literals;
-using flutter::EncodableValue;
-using flutter::EncodableValueMap;
 using Handle = const FlutterDesktopMessageResponseHandle*;
-using Lines = std::vector<std::string>;
-
-constexpr char kChannel[] = "com.kestro.pos/thermal_printer";
-constexpr uint64_t kPrinter = 0xAABBCCDDEEFFull;
-constexpr char kPrinterText[] = "AA:BB:CC:DD:EE:FF";
-constexpr uint64_t kOtherPrinter = 0x001122334455ull;
-constexpr char kOtherPrinterText[] = "00:11:22:33:44:55";
-
-Bytes EncodeCall(const std::string& method, const char* address = nullptr, Bytes bytes = {}) {
-  std::unique_ptr<EncodableValue> arguments;
-  if (address != nullptr) {
-    EncodableValueMap map;
-    map[EncodableValue("macAddress")] = EncodableValue(address);
-    if (!bytes.empty()) map[EncodableValue("bytes")] = EncodableValue(std::move(bytes));
-    arguments = std::make_unique<EncodableValue>(std::move(map));
-  }
-  flutter::MethodCall<EncodableValue> call(method, std::move(arguments));
-  return *flutter::StandardMethodCodec::ForSerializer().EncodeCall(call);
-}
 
 Bytes Success(bool value) {
-  const EncodableValue result(value);
+  const flutter::EncodableValue result(value);
   return *flutter::StandardMethodCodec::ForSerializer().EncodeSuccessReply(&result);
 }
 
-class PluginThreadsTest : public ::testing::Test {
+class PluginThreadsTest : public PluginFixture {
  protected:
   void SetUp() override {
-    kestro::SetBluetoothStackFactoryForTesting(
-        [this] { return std::make_unique<kestro::BluetoothStackWrapper>(&stack_); });
     stack_.SetPrinter(kPrinter);
     stack_.SetPrinter(kOtherPrinter);
-    ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
+    PluginFixture::SetUp();
     Drained(Deliver(EncodeCall("setup")));
   }
   void TearDown() override {
-    Release();
+    gate_.Release();
     for (auto& delivery : deliveries_) delivery.wait();
-    kestro::ResetThermalPrinterPluginForTesting();
-    kestro::SetBluetoothStackFactoryForTesting(nullptr);
-    EXPECT_EQ(engine_.faults(), Lines{});
-    EXPECT_EQ(stack_.faults(), Lines{});
+    PluginFixture::TearDown();
   }
 
-  // The next connect (or send) to address stops inside the stack until Release.
-  void Hold(uint64_t address, bool in_send) {
-    auto hook = [this, address](uint64_t peer) {
-      if (peer != address) return;
-      std::unique_lock<std::mutex> lock(hold_mutex_);
-      if (holding_) return;  // one job at a time is held
-      holding_ = true;
-      held_.notify_all();
-      held_.wait(lock, [this] { return released_; });
-    };
-    stack_.SetConnectHook(in_send ? nullptr : std::function<void(uint64_t)>(hook));
-    stack_.SetSendHook(in_send ? std::function<void(uint64_t)>(hook) : nullptr);
-  }
-  bool WaitHeld() {
-    std::unique_lock<std::mutex> lock(hold_mutex_);
-    return held_.wait_for(lock, 5s, [this] { return holding_; });
-  }
-  void Release() {
-    std::lock_guard<std::mutex> lock(hold_mutex_);
-    released_ = true;
-    held_.notify_all();
-  }
-  // Ready to hold another job; the previous one must have been released and finished.
-  void Rearm() {
-    std::lock_guard<std::mutex> lock(hold_mutex_);
-    holding_ = released_ = false;
+  // The next connect (or send) to kPrinter stops inside the stack until gate_.Release().
+  void Hold(bool in_send) {
+    stack_.SetConnectHook(in_send ? nullptr : gate_.Hook());
+    stack_.SetSendHook(in_send ? gate_.Hook() : nullptr);
   }
 
   // Delivers on another thread and waits at most 5 s for the callback to return, so a callback
@@ -144,24 +92,18 @@ class PluginThreadsTest : public ::testing::Test {
     return sends;
   }
 
-  SimulatedBluetoothStack stack_;
-  DebugCapture log_;
-  RecordingEngine engine_;
+  Gate gate_;
   std::vector<std::shared_future<Handle>> deliveries_;
-  std::mutex hold_mutex_;
-  std::condition_variable held_;
-  bool holding_ = false;
-  bool released_ = false;
 };
 
 TEST_F(PluginThreadsTest, TheCallbackReturnsWhileAJobIsHeldAndTheReplyFollowsTheRelease) {
   for (const bool in_send : {false, true}) {
     SCOPED_TRACE(in_send ? "printBle held in send" : "connectBle held in connect");
-    Hold(kPrinter, in_send);
+    Hold(in_send);
     const size_t sends_at_start = EngineSends().size();
-    const Handle handle = Deliver(in_send ? EncodeCall("printBle", kPrinterText, {0x1B, 0x40})
-                                          : EncodeCall("connectBle", kPrinterText));
-    ASSERT_TRUE(WaitHeld());
+    const Handle handle = Deliver(in_send ? PrinterCall("printBle", kPrinterText, {0x1B, 0x40})
+                                          : PrinterCall("connectBle", kPrinterText));
+    ASSERT_TRUE(gate_.Entered());
     ASSERT_NE(handle, nullptr);
     // The job's log events so far wait for the UI thread, which then sends them on.
     EXPECT_EQ(EngineSends().size(), sends_at_start);
@@ -170,7 +112,7 @@ TEST_F(PluginThreadsTest, TheCallbackReturnsWhileAJobIsHeldAndTheReplyFollowsThe
     EXPECT_TRUE(engine_.ResponsesTo(handle).empty());
     const size_t sends_before = EngineSends().size();
 
-    Release();
+    gate_.Release();
     EXPECT_EQ(Drained(handle), std::vector<Bytes>{Success(true)});
     // The job's events (its log lines, the print outcome) reach the engine before its reply.
     Lines sends = EngineSends();
@@ -178,23 +120,23 @@ TEST_F(PluginThreadsTest, TheCallbackReturnsWhileAJobIsHeldAndTheReplyFollowsThe
     ASSERT_GE(sends.size(), 2u);
     EXPECT_EQ(sends.back(), "FlutterDesktopMessengerSendResponse");
     EXPECT_EQ(std::count(sends.begin(), sends.end(), "FlutterDesktopMessengerSendResponse"), 1);
-    Rearm();
+    gate_.Rearm();
   }
   EXPECT_EQ(stack_.Received(kPrinter), (Bytes{0x1B, 0x40}));
 }
 
 TEST_F(PluginThreadsTest, OneAddressKeepsArrivalOrderAndAHeldPrinterDelaysNoOther) {
-  Hold(kPrinter, false);
-  std::vector<Handle> jobs = {Deliver(EncodeCall("printBle", kPrinterText, {0}))};
-  ASSERT_TRUE(WaitHeld());
+  Hold(false);
+  std::vector<Handle> jobs = {Deliver(PrinterCall("printBle", kPrinterText, {0}))};
+  ASSERT_TRUE(gate_.Entered());
   // Every spelling names the same printer, so all of them queue behind the held job.
   const char* spellings[] = {"aabbccddeeff", "AA-BB-CC-DD-EE-FF", kPrinterText};
   for (uint8_t job = 1; job < 16; ++job) {
     jobs.push_back(Deliver(
-        EncodeCall(job % 4 == 0 ? "printRawBle" : "printBleWindows", spellings[job % 3], {job})));
+        PrinterCall(job % 4 == 0 ? "printRawBle" : "printBleWindows", spellings[job % 3], {job})));
   }
-  const Handle status = Deliver(EncodeCall("isBleConnected", kPrinterText));
-  const Handle other = Deliver(EncodeCall("printBle", kOtherPrinterText, {0xEE}));
+  const Handle status = Deliver(PrinterCall("isBleConnected", kPrinterText));
+  const Handle other = Deliver(PrinterCall("printBle", kOtherPrinterText, {0xEE}));
   const Handle devices = Deliver(EncodeCall("getBleDevices"));
 
   EXPECT_TRUE(AnsweredSoon(other));
@@ -203,7 +145,7 @@ TEST_F(PluginThreadsTest, OneAddressKeepsArrivalOrderAndAHeldPrinterDelaysNoOthe
   EXPECT_TRUE(engine_.ResponsesTo(status).empty());
   EXPECT_TRUE(stack_.Received(kPrinter).empty());
 
-  Release();
+  gate_.Release();
   for (const Handle job : jobs) EXPECT_EQ(Drained(job), std::vector<Bytes>{Success(true)});
   // The status query arrived after every job, so it sees the connection they opened.
   EXPECT_EQ(Drained(status), std::vector<Bytes>{Success(true)});
@@ -223,12 +165,12 @@ TEST_F(PluginThreadsTest, SetupAndDestroyWaitForEarlierWorkAndHoldLaterWorkBack)
         Case{"setupWindows", "BluetoothManager: Initializing...",
              "BluetoothManager: Initialized successfully"}}) {
     SCOPED_TRACE(c.barrier);
-    Hold(kPrinter, false);
-    const Handle earlier = Deliver(EncodeCall("printBle", kPrinterText, {1}));
-    ASSERT_TRUE(WaitHeld());
+    Hold(false);
+    const Handle earlier = Deliver(PrinterCall("printBle", kPrinterText, {1}));
+    ASSERT_TRUE(gate_.Entered());
     log_.TakeLines();
     const Handle barrier = Deliver(EncodeCall(c.barrier));
-    const Handle later = Deliver(EncodeCall("connectBle", kOtherPrinterText));
+    const Handle later = Deliver(PrinterCall("connectBle", kOtherPrinterText));
     std::this_thread::sleep_for(100ms);
     Pump();
     EXPECT_TRUE(engine_.ResponsesTo(barrier).empty());
@@ -236,7 +178,7 @@ TEST_F(PluginThreadsTest, SetupAndDestroyWaitForEarlierWorkAndHoldLaterWorkBack)
     EXPECT_EQ(log_.Lines(), (Lines{"ThermalPrinterPlugin: " + std::string(c.barrier),
                                    "ThermalPrinterPlugin: connectBle"}));
 
-    Release();
+    gate_.Release();
     EXPECT_EQ(Drained(earlier), std::vector<Bytes>{Success(true)});
     EXPECT_EQ(Drained(barrier), std::vector<Bytes>{Success(true)});
     EXPECT_EQ(Drained(later).size(), 1u);
@@ -250,7 +192,7 @@ TEST_F(PluginThreadsTest, SetupAndDestroyWaitForEarlierWorkAndHoldLaterWorkBack)
     EXPECT_LT(at(std::string("BluetoothManager: Connecting to ") + kOtherPrinterText),
               static_cast<std::ptrdiff_t>(lines.size()));
     Drained(Deliver(EncodeCall("setup")));
-    Rearm();
+    gate_.Rearm();
   }
 }
 
@@ -270,7 +212,7 @@ TEST_F(PluginThreadsTest, ALaneBeyondTheWorkerCapWaitsForAWorker) {
   for (uint64_t printer = 1; printer <= 9; ++printer) {
     stack_.SetPrinter(printer);
     const std::string address = kestro::FormatBluetoothAddress(printer);
-    jobs.push_back(Deliver(EncodeCall("connectBle", address.c_str())));
+    jobs.push_back(Deliver(PrinterCall("connectBle", address)));
   }
   {
     std::unique_lock<std::mutex> lock(mutex);
@@ -288,52 +230,52 @@ TEST_F(PluginThreadsTest, ALaneBeyondTheWorkerCapWaitsForAWorker) {
 TEST_F(PluginThreadsTest, WorkBeyondTheQueueLimitsIsAnsweredBusyAndNothingElseHappens) {
   const Bytes busy = *flutter::StandardMethodCodec::ForSerializer().EncodeErrorReply(
       "BUSY", "Too many pending printer operations");
-  Hold(kPrinter, false);
-  ASSERT_NE(Deliver(EncodeCall("connectBle", kPrinterText)), nullptr);
-  ASSERT_TRUE(WaitHeld());
+  Hold(false);
+  ASSERT_NE(Deliver(PrinterCall("connectBle", kPrinterText)), nullptr);
+  ASSERT_TRUE(gate_.Entered());
 
   // A full count: 1 000 messages wait behind the held one.
   std::vector<Handle> waiting;
   for (int i = 0; i < 1000; ++i) {
-    waiting.push_back(Deliver(EncodeCall("isBleConnected", kPrinterText)));
+    waiting.push_back(Deliver(PrinterCall("isBleConnected", kPrinterText)));
   }
   log_.TakeLines();
-  const Handle refused = Deliver(EncodeCall("printBle", kOtherPrinterText, {7}));
+  const Handle refused = Deliver(PrinterCall("printBle", kOtherPrinterText, {7}));
   EXPECT_EQ(engine_.ResponsesTo(refused), std::vector<Bytes>{busy});
   EXPECT_EQ(log_.Lines(), Lines{"ThermalPrinterPlugin: printBle"});
-  Release();
+  gate_.Release();
   for (const Handle handle : waiting) ASSERT_EQ(Drained(handle), std::vector<Bytes>{Success(true)});
   EXPECT_EQ(engine_.ResponsesTo(refused), std::vector<Bytes>{busy});
   EXPECT_TRUE(stack_.Received(kOtherPrinter).empty());
 
   // Print bytes: 256 MiB may wait, one byte more may not.
-  Rearm();
-  Hold(kPrinter, false);
-  Deliver(EncodeCall("disconnectBle", kPrinterText));
-  ASSERT_NE(Deliver(EncodeCall("connectBle", kPrinterText)), nullptr);
-  ASSERT_TRUE(WaitHeld());
+  gate_.Rearm();
+  Hold(false);
+  Deliver(PrinterCall("disconnectBle", kPrinterText));
+  ASSERT_NE(Deliver(PrinterCall("connectBle", kPrinterText)), nullptr);
+  ASSERT_TRUE(gate_.Entered());
   PrinterBehaviour counting;
   counting.keep_bytes = false;
   stack_.SetPrinter(kPrinter, counting);
   constexpr size_t kLimit = size_t{256} << 20;
-  const Handle large = Deliver(EncodeCall("printBle", kPrinterText, Bytes(kLimit - 2, 'x')));
-  const Handle fits = Deliver(EncodeCall("printBle", kPrinterText, {'y', 'y'}));
-  const Handle too_much = Deliver(EncodeCall("printBle", kPrinterText, {'z'}));
+  const Handle large = Deliver(PrinterCall("printBle", kPrinterText, Bytes(kLimit - 2, 'x')));
+  const Handle fits = Deliver(PrinterCall("printBle", kPrinterText, {'y', 'y'}));
+  const Handle too_much = Deliver(PrinterCall("printBle", kPrinterText, {'z'}));
   EXPECT_EQ(engine_.ResponsesTo(too_much), std::vector<Bytes>{busy});
-  Release();
+  gate_.Release();
   EXPECT_EQ(Drained(large), std::vector<Bytes>{Success(true)});
   EXPECT_EQ(Drained(fits), std::vector<Bytes>{Success(true)});
   EXPECT_EQ(stack_.ReceivedCount(kPrinter), kLimit);
 }
 
 TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
-  ASSERT_EQ(Drained(Deliver(EncodeCall("connectBle", kPrinterText))),
+  ASSERT_EQ(Drained(Deliver(PrinterCall("connectBle", kPrinterText))),
             std::vector<Bytes>{Success(true)});
-  Hold(kPrinter, true);
-  Deliver(EncodeCall("printBle", kPrinterText, {1, 2, 3}));
-  ASSERT_TRUE(WaitHeld());
-  Deliver(EncodeCall("printRawBle", kPrinterText, {4}));
-  Deliver(EncodeCall("isBleConnectedWindows", kPrinterText));
+  Hold(true);
+  Deliver(PrinterCall("printBle", kPrinterText, {1, 2, 3}));
+  ASSERT_TRUE(gate_.Entered());
+  Deliver(PrinterCall("printRawBle", kPrinterText, {4}));
+  Deliver(PrinterCall("isBleConnectedWindows", kPrinterText));
   Deliver(EncodeCall("destroy"));
   log_.TakeLines();
 
@@ -343,7 +285,7 @@ TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
   auto shutdown = std::async(std::launch::async, [] { kestro::ShutDownThermalPrinterPlugin(); });
   ASSERT_TRUE(LinesSoon(3));
   EXPECT_EQ(shutdown.wait_for(100ms), std::future_status::timeout);  // the held job still runs
-  Release();
+  gate_.Release();
   ASSERT_EQ(shutdown.wait_for(5s), std::future_status::ready);
   Pump();
 
@@ -357,7 +299,7 @@ TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
   EXPECT_EQ(lines.back(), "BluetoothManager: Print successful, sent 3 bytes");
 
   // A message after shutdown is dropped the same way.
-  Deliver(EncodeCall("printBle", kPrinterText, {5}));
+  Deliver(PrinterCall("printBle", kPrinterText, {5}));
   EXPECT_EQ(log_.TakeLines(), (Lines{"ThermalPrinterPlugin: printBle",
                                      "ThermalPrinterPlugin: Dropped printBle at shutdown"}));
   Pump();
