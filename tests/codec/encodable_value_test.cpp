@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <variant>
 
@@ -52,16 +51,6 @@ TEST(EncodableValueTest, OrdersByIndexThenContent) {
   }
   EXPECT_TRUE(Same(std::vector<double>{kNaN}, std::vector<double>{kNaN}));
   EXPECT_TRUE(Same(EncodableValue(), EncodableValue()));
-}
-
-TEST(EncodableValueTest, TextIsAStringAndBothSevensAreDistinctMapKeys) {
-  EXPECT_EQ(EncodableValue("bytes").index(), 5u);
-  EXPECT_TRUE(EncodableValue().IsNull());
-  EXPECT_FALSE(EncodableValue(false).IsNull());
-  EncodableValueMap sevens{{int64_t{7}, "int64"}, {7, "int32"}};
-  ASSERT_EQ(sevens.size(), 2u);
-  EXPECT_EQ(sevens.begin()->first.index(), 2u);
-  EXPECT_EQ(std::get<std::string>(sevens.at(7)), "int32");
 }
 
 // Hostile map keys can nest deeply: ordering them must cost one pass, not one per direction per

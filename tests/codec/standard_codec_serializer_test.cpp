@@ -7,6 +7,7 @@
 
 #include "tests/codec/codec_test_util.h"
 
+namespace kestro_test {
 namespace {
 
 using flutter::ByteBufferStreamReader;
@@ -16,13 +17,12 @@ using flutter::EncodableValue;
 using flutter::EncodableValueList;
 using flutter::EncodableValueMap;
 using flutter::StandardCodecSerializer;
-using kestro_test::Bytes;
-using kestro_test::Hex;
-using kestro_test::kInvalidRead;
-using kestro_test::kNestingTooDeep;
-using kestro_test::Same;
-using kestro_test::StderrCapture;
-using kestro_test::TooDeepListHex;
+using std::string_literals::operator""s;
+using wire::Int32;
+using wire::Map;
+using wire::Size;
+using wire::Str;
+using wire::TypedList;
 
 const StandardCodecSerializer& Serializer() { return StandardCodecSerializer::Shared(); }
 
@@ -40,52 +40,45 @@ TEST(StandardCodecSerializerTest, WritesExactBytes) {
     std::string error;
   };
   const Case cases[] = {
-      {EncodableValue(), "00", ""},
-      {true, "01", ""},
-      {false, "02", ""},
-      {-1, "03 FF FF FF FF", ""},
-      {int64_t{5}, "04 05 00 00 00 00 00 00 00", ""},
-      {1.0, "06 00 00 00 00 00 00 00 00 00 00 00 00 00 F0 3F", ""},
-      {"bytes", "07 05 'bytes'", ""},
-      {std::vector<uint8_t>{1, 255}, "08 02 01 FF", ""},
-      {std::vector<int32_t>{1}, "09 01 00 00 01 00 00 00", ""},
-      {std::vector<int32_t>{}, "09 00 00 00", ""},
-      {std::vector<int64_t>{-2}, "0A 01 00 00 00 00 00 00 FE FF FF FF FF FF FF FF", ""},
-      {std::vector<double>{}, "0B 00 00 00 00 00 00 00", ""},
-      {std::vector<double>{1.0}, "0B 01 00 00 00 00 00 00 00 00 00 00 00 00 F0 3F", ""},
-      {std::vector<float>{1.0f}, "0E 01 00 00 00 00 80 3F", ""},
-      {EncodableValueList{1, "a"}, "0C 02 03 01 00 00 00 07 01 'a'", ""},
-      {EncodableValueMap{{"success", true}}, "0D 01 07 07 'success' 01", ""},
+      {EncodableValue(), wire::kNull, ""},
+      {true, wire::kTrue, ""},
+      {false, wire::kFalse, ""},
+      {-1, Int32(-1), ""},
+      {int64_t{5}, wire::Int64(5), ""},
+      {1.0, wire::Float64(1.0), ""},
+      {"bytes", Str("bytes"), ""},
+      {std::vector<uint8_t>{1, 255}, wire::ByteList("\x01\xFF"), ""},
+      {std::vector<int32_t>{1}, TypedList('\x09', std::vector<int32_t>{1}), ""},
+      {std::vector<int32_t>{}, TypedList('\x09', std::vector<int32_t>{}), ""},
+      {std::vector<int64_t>{-2}, TypedList('\x0A', std::vector<int64_t>{-2}), ""},
+      {std::vector<double>{}, TypedList('\x0B', std::vector<double>{}), ""},
+      {std::vector<double>{1.0}, TypedList('\x0B', std::vector<double>{1.0}), ""},
+      {std::vector<float>{1.0f}, TypedList('\x0E', std::vector<float>{1.0f}), ""},
+      {EncodableValueList{1, "a"}, wire::List({Int32(1), Str("a")}), ""},
+      {EncodableValueMap{{"success", true}}, Map({{Str("success"), wire::kTrue}}), ""},
       {EncodableValueMap{{"success", 1}, {"bytes", 2}},
-       "0D 02 07 05 'bytes' 03 02 00 00 00 07 07 'success' 03 01 00 00 00", ""},
-      {CustomValue(1), "00",
+       Map({{Str("bytes"), Int32(2)}, {Str("success"), Int32(1)}}), ""},
+      {CustomValue(1), wire::kNull,
        "Unhandled custom type in StandardCodecSerializer::WriteValue. Custom types require codec "
        "extensions.\n"},
   };
   for (const Case& c : cases) {
     StderrCapture capture;
-    EXPECT_EQ(Encode(c.value), Hex(c.bytes)) << c.bytes;
-    EXPECT_EQ(capture.Text(), c.error) << c.bytes;
+    EXPECT_EQ(Encode(c.value), ToBytes(c.bytes)) << (&c - cases);
+    EXPECT_EQ(capture.Text(), c.error) << (&c - cases);
   }
 }
 
 TEST(StandardCodecSerializerTest, SizeFieldForms) {
-  struct Case {
-    uint64_t size;
-    std::string bytes;
-  };
-  const Case cases[] = {
-      {253, "FD"},         {254, "FE FE 00"},         {300, "FE 2C 01"},
-      {65535, "FE FF FF"}, {65536, "FF 00 00 01 00"}, {0xFFFFFFFFu, "FF FF FF FF FF"}};
-  for (const Case& c : cases) {
+  for (const uint64_t size : {253u, 254u, 300u, 65535u, 65536u, 0xFFFFFFFFu}) {
     Bytes bytes;
     ByteBufferStreamWriter writer(&bytes);
-    Serializer().WriteLength(c.size, &writer);
-    EXPECT_EQ(bytes, Hex(c.bytes));
+    Serializer().WriteLength(size, &writer);
+    EXPECT_EQ(bytes, ToBytes(Size(size))) << size;
     ByteBufferStreamReader reader(bytes.data(), bytes.size());
-    EXPECT_EQ(Serializer().ReadLength(&reader), c.size);
+    EXPECT_EQ(Serializer().ReadLength(&reader), size);
   }
-  const Bytes longer_form = Hex("FE 05 00");
+  const Bytes longer_form = ToBytes("\xFE\x05\x00"s);
   ByteBufferStreamReader reader(longer_form.data(), longer_form.size());
   EXPECT_EQ(Serializer().ReadLength(&reader), 5u);
 }
@@ -98,9 +91,9 @@ TEST(StandardCodecSerializerTest, SizeAboveFormatLimitWritesNullAndOneLine) {
   Serializer().WriteLength(too_large, &writer);
   EXPECT_TRUE(bytes.empty());
   EXPECT_FALSE(Serializer().WriteSizedHeader(7, too_large, &writer));
-  EXPECT_EQ(bytes, Hex("00"));
+  EXPECT_EQ(bytes, ToBytes(wire::kNull));
   EXPECT_TRUE(Serializer().WriteSizedHeader(7, too_large - 1, &writer));
-  EXPECT_EQ(bytes, Hex("00 07 FF FF FF FF FF"));
+  EXPECT_EQ(bytes, ToBytes(wire::kNull + "\x07" + Size(too_large - 1)));
   const std::string line = "Size too large in StandardCodecSerializer::WriteLength: 4294967296\n";
   EXPECT_EQ(capture.Text(), line + line);
 }
@@ -114,41 +107,42 @@ TEST(StandardCodecSerializerTest, ReadsValuesAndTruncatedInput) {
   };
   const std::string line = kInvalidRead;
   const Case cases[] = {
-      {"0D 02 07 01 'a' 03 01 00 00 00 07 01 'a' 03 02 00 00 00", EncodableValueMap{{"a", 1}}, "",
-       0},
-      {"04 01 00 00 00 00 00 00 00", int64_t{1}, "", 0},
-      {"05 03 'abc'", "abc", "", 0},
-      {"07 FE 03 00 'abc'", "abc", "", 0},
-      {"09 00 00 00", std::vector<int32_t>{}, "", 0},
+      {Map({{Str("a"), Int32(1)}, {Str("a"), Int32(2)}}), EncodableValueMap{{"a", 1}}, "", 0},
+      {wire::Int64(1), int64_t{1}, "", 0},
+      {"\x05\x03"s + "abc", "abc", "", 0},
+      {"\x07\xFE\x03\x00"s + "abc", "abc", "", 0},
+      {TypedList('\x09', std::vector<int32_t>{}), std::vector<int32_t>{}, "", 0},
       {"", EncodableValue(), line, 0},
-      {"03 01 02", int32_t{0}, line, 2},
-      {"06 00 00 00 00 00 00 00 01", 0.0, line, 1},
-      {"0F", EncodableValue(), "Unknown type in StandardCodecSerializer::ReadValueOfType: 15\n", 0},
-      {"09 00", std::vector<int32_t>{}, line, 0},
+      {Int32(0x0201).substr(0, 3), int32_t{0}, line, 2},
+      {wire::Float64(1.0).substr(0, 9), 0.0, line, 1},
+      {"\x0F", EncodableValue(), "Unknown type in StandardCodecSerializer::ReadValueOfType: 15\n",
+       0},
+      {"\x09"s + Size(0), std::vector<int32_t>{}, line, 0},
       // A declared size the input cannot hold: an empty value, position where the bytes start.
-      {"07 05 'ab'", std::string(), line, 2},
-      {"08 FF FF FF FF FF 00", std::vector<uint8_t>{}, line, 1},
-      {"0B 02 00 00 00 00 00 00 01 02", std::vector<double>{}, line, 2},
-      {"0E 01 00 00 01 02", std::vector<float>{}, line, 2},
+      {Str("abcde").substr(0, 4), std::string(), line, 2},
+      {"\x08" + Size(0xFFFFFFFF) + wire::kNull, std::vector<uint8_t>{}, line, 1},
+      {TypedList('\x0B', std::vector<double>{1, 2}).substr(0, 10), std::vector<double>{}, line, 2},
+      {TypedList('\x0E', std::vector<float>{1}).substr(0, 6), std::vector<float>{}, line, 2},
       // Lists and maps stop at the end of the input, keeping what was read; a huge declared
       // count reserves nothing.
-      {"0C FF FF FF FF FF", EncodableValueList{}, line, 0},
-      {"0C FF FF FF FF 7F 00", EncodableValueList{EncodableValue()}, line, 0},
-      {"0C 03 03 01 00 00 00", EncodableValueList{1}, line, 0},
-      {"0D FF FF FF FF FF", EncodableValueMap{}, line, 0},
-      {"0D 02 07 01 'a'", EncodableValueMap{{"a", EncodableValue()}}, line + line, 0},
+      {"\x0C" + Size(0xFFFFFFFF), EncodableValueList{}, line, 0},
+      {"\x0C" + Size(0x7FFFFFFF) + wire::kNull, EncodableValueList{EncodableValue()}, line, 0},
+      {"\x0C\x03" + Int32(1), EncodableValueList{1}, line, 0},
+      {"\x0D" + Size(0xFFFFFFFF), EncodableValueMap{}, line, 0},
+      {"\x0D\x02" + Str("a"), EncodableValueMap{{"a", EncodableValue()}}, line + line, 0},
   };
   for (const Case& c : cases) {
-    const Bytes bytes = Hex(c.bytes);
+    const Bytes bytes = ToBytes(c.bytes);
+    const size_t i = &c - cases;
     StderrCapture capture;
     ByteBufferStreamReader reader(bytes.data(), bytes.size());
     const EncodableValue value = Serializer().ReadNextValue(&reader);
-    EXPECT_EQ(value.index(), c.expected.index()) << c.bytes;
-    EXPECT_TRUE(Same(value, c.expected)) << c.bytes;
-    EXPECT_EQ(capture.Text(), c.error) << c.bytes;
-    EXPECT_EQ(reader.BytesRemaining(), c.remaining) << c.bytes;
+    EXPECT_EQ(value.index(), c.expected.index()) << i;
+    EXPECT_TRUE(Same(value, c.expected)) << i;
+    EXPECT_EQ(capture.Text(), c.error) << i;
+    EXPECT_EQ(reader.BytesRemaining(), c.remaining) << i;
     if (const auto* list = std::get_if<EncodableValueList>(&value)) {
-      EXPECT_LE(list->capacity(), bytes.size()) << c.bytes;
+      EXPECT_LE(list->capacity(), bytes.size()) << i;
     }
   }
 }
@@ -178,9 +172,9 @@ EncodableValue Nest(EncodableValue inner, int levels, bool maps) {
 // is dropped, and the one line is written without any "Invalid read" after it.
 TEST(StandardCodecSerializerTest, NestingDeeperThan256EndsTheMessage) {
   std::string map_levels;
-  for (int i = 0; i < 255; ++i) map_levels += "0D 01 07 01 'k' ";
+  for (int i = 0; i < 255; ++i) map_levels += "\x0D\x01" + Str("k");
   std::string deep_chain;
-  for (int i = 0; i < 100000; ++i) deep_chain += "0C 01 ";
+  for (int i = 0; i < 100000; ++i) deep_chain += "\x0C\x01";
   struct Case {
     std::string bytes;
     EncodableValue expected;
@@ -188,39 +182,39 @@ TEST(StandardCodecSerializerTest, NestingDeeperThan256EndsTheMessage) {
     size_t remaining;
   };
   const Case cases[] = {
-      {TooDeepListHex(), Nest(EncodableValueList{EncodableValue()}, 255, false), kNestingTooDeep,
-       6},
-      {map_levels + "0D 02 07 01 'a' 01 07 01 'b' 0D 01 07 01 'c' 02",
+      {TooDeepList(), Nest(EncodableValueList{EncodableValue()}, 255, false), kNestingTooDeep, 6},
+      {map_levels + Map({{Str("a"), wire::kTrue}, {Str("b"), Map({{Str("c"), wire::kFalse}})}}),
        Nest(EncodableValueMap{{"a", true}}, 255, true), kNestingTooDeep, 5},
       // Exactly 256 levels read whole.
-      {map_levels + "0C 01 03 05 00 00 00", Nest(EncodableValueList{5}, 255, true), "", 0},
-      {deep_chain + "00", Nest(EncodableValueList{EncodableValue()}, 255, false), kNestingTooDeep,
-       200001 - 513},
+      {map_levels + wire::List({Int32(5)}), Nest(EncodableValueList{5}, 255, true), "", 0},
+      {deep_chain + wire::kNull, Nest(EncodableValueList{EncodableValue()}, 255, false),
+       kNestingTooDeep, 200001 - 513},
   };
   const PointSerializer derived;
   for (const Case& c : cases) {
     for (const StandardCodecSerializer* serializer :
          {&Serializer(), static_cast<const StandardCodecSerializer*>(&derived)}) {
-      const Bytes bytes = Hex(c.bytes + " 03 07 00 00 00");  // a value after it stays unread
+      const Bytes bytes = ToBytes(c.bytes + Int32(7));  // a value after it stays unread
       StderrCapture capture;
       ByteBufferStreamReader reader(bytes.data(), bytes.size());
       const EncodableValue value = serializer->ReadNextValue(&reader);
       const EncodableValue next = serializer->ReadNextValue(&reader);
-      EXPECT_TRUE(Same(value, c.expected)) << c.bytes.substr(0, 40);
-      EXPECT_EQ(capture.Text(), c.error) << c.bytes.substr(0, 40);
+      EXPECT_TRUE(Same(value, c.expected)) << (&c - cases);
+      EXPECT_EQ(capture.Text(), c.error) << (&c - cases);
       EXPECT_EQ(reader.NestingLimitReached(), !c.error.empty());
       if (c.error.empty()) {
         EXPECT_TRUE(Same(next, 7));
       } else {
         EXPECT_TRUE(next.IsNull());
-        EXPECT_EQ(reader.BytesRemaining(), c.remaining + 5) << c.bytes.substr(0, 40);
+        EXPECT_EQ(reader.BytesRemaining(), c.remaining + 5) << (&c - cases);
       }
     }
   }
 }
 
 TEST(StandardCodecSerializerTest, NestedValuesReadThroughTheDerivedSerializer) {
-  const Bytes bytes = Hex("0C 02 80 05 00 00 00 0D 01 07 01 'p' 80 06 00 00 00");
+  const Bytes bytes = ToBytes(
+      wire::List({"\x80" + Int32(5).substr(1), Map({{Str("p"), "\x80" + Int32(6).substr(1)}})}));
   ByteBufferStreamReader reader(bytes.data(), bytes.size());
   const EncodableValue value = PointSerializer().ReadNextValue(&reader);
   const auto& list = std::get<EncodableValueList>(value);
@@ -231,3 +225,4 @@ TEST(StandardCodecSerializerTest, NestedValuesReadThroughTheDerivedSerializer) {
 }
 
 }  // namespace
+}  // namespace kestro_test

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,19 +10,18 @@
 #include "engine_client/codec/standard_codec_serializer.h"
 #include "tests/codec/codec_test_util.h"
 
+namespace kestro_test {
 namespace {
 
 using flutter::EncodableValue;
 using flutter::EncodableValueMap;
 using flutter::MethodCall;
 using flutter::StandardMethodCodec;
-using kestro_test::Bytes;
-using kestro_test::Hex;
-using kestro_test::kInvalidRead;
-using kestro_test::kNestingTooDeep;
-using kestro_test::Same;
-using kestro_test::StderrCapture;
-using kestro_test::TooDeepListHex;
+using std::string_literals::operator""s;
+using wire::Error;
+using wire::Int32;
+using wire::Str;
+using wire::Success;
 
 const StandardMethodCodec& Codec() { return StandardMethodCodec::ForSerializer(); }
 
@@ -49,13 +46,7 @@ class RecordingResult : public flutter::MethodResult<EncodableValue> {
     Bytes bytes;
     flutter::ByteBufferStreamWriter writer(&bytes);
     flutter::StandardCodecSerializer::Shared().WriteValue(*value, &writer);
-    std::string text = " =";
-    for (uint8_t byte : bytes) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, " %02X", byte);
-      text += hex;
-    }
-    return text;
+    return " = " + std::string(bytes.begin(), bytes.end());
   }
 };
 
@@ -69,23 +60,19 @@ TEST(StandardMethodCodecTest, EncodesCallsAndEnvelopes) {
     std::string bytes;
   };
   const Case cases[] = {
-      {Codec().EncodeSuccessReply(&yes), "01"},
-      {Codec().EncodeSuccessReply(), "00"},
-      {Codec().EncodeSuccessReply(&null_value), "00"},
-      {Codec().EncodeSuccessReply(&one), "06 00 00 00 00 00 00 00 00 00 00 00 00 F0 3F"},
+      {Codec().EncodeSuccessReply(&yes), Success(wire::kTrue)},
+      {Codec().EncodeSuccessReply(), Success(wire::kNull)},
+      {Codec().EncodeSuccessReply(&null_value), Success(wire::kNull)},
+      {Codec().EncodeSuccessReply(&one), Success(wire::Float64(1.0, 1))},
       {Codec().EncodeErrorReply("INVALID_ARGS", "macAddress is required"),
-       "01 07 0C 'INVALID_ARGS' 07 16 'macAddress is required' 00"},
-      {Codec().EncodeErrorReply("DECODE_ERROR", "", &details),
-       "01 07 0C 'DECODE_ERROR' 00 03 07 00 00 00"},
-      {Codec().EncodeErrorReply(""), "01 07 00 00 00"},
+       Error("INVALID_ARGS", "macAddress is required")},
+      {Codec().EncodeErrorReply("DECODE_ERROR", "", &details), Error("DECODE_ERROR", "", Int32(7))},
+      {Codec().EncodeErrorReply(""), Error("", "")},
       {Codec().EncodeCall(MethodCall<EncodableValue>("isBleConnected", nullptr)),
-       "07 0E 'isBleConnected' 00"},
+       wire::Call("isBleConnected")},
   };
-  // Success envelopes lead with 00, which the double's fill counts.
-  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(*cases[i].encoded, Hex("00 " + cases[i].bytes));
-  for (size_t i = 4; i < std::size(cases); ++i) EXPECT_EQ(*cases[i].encoded, Hex(cases[i].bytes));
+  for (const Case& c : cases) EXPECT_EQ(*c.encoded, ToBytes(c.bytes)) << (&c - cases);
 }
-
 TEST(StandardMethodCodecTest, DecodesCalls) {
   struct Case {
     std::string bytes;
@@ -95,28 +82,30 @@ TEST(StandardMethodCodecTest, DecodesCalls) {
   };
   const std::string not_a_name = "Invalid method call; method name is not a string.\n";
   const Case cases[] = {
-      {"07 0E 'isBleConnected'", "isBleConnected", EncodableValue(), kInvalidRead},
-      {"07 08 'printBle' 0D 02 07 05 'bytes' 08 01 1B 07 0A 'macAddress' 07 01 'A' FF", "printBle",
-       EncodableValueMap{{"macAddress", "A"}, {"bytes", std::vector<uint8_t>{27}}}, ""},
-      {"03 01 00 00 00", nullptr, EncodableValue(), not_a_name},
+      {Str("isBleConnected"), "isBleConnected", EncodableValue(), kInvalidRead},
+      {wire::Call("printBle", wire::Map({{Str("bytes"), wire::ByteList("\x1B")},
+                                         {Str("macAddress"), Str("A")}})) +
+           "\xFF",
+       "printBle", EncodableValueMap{{"macAddress", "A"}, {"bytes", std::vector<uint8_t>{27}}}, ""},
+      {Int32(1), nullptr, EncodableValue(), not_a_name},
       {"", nullptr, EncodableValue(), kInvalidRead + not_a_name},
       // Arguments cut short at the nesting limit make the whole call undecodable.
-      {"07 08 'printBle' 0D 01 07 05 'bytes' " + TooDeepListHex(), nullptr, EncodableValue(),
+      {wire::Call("printBle", "\x0D\x01" + Str("bytes") + TooDeepList()), nullptr, EncodableValue(),
        kNestingTooDeep},
   };
   for (const Case& c : cases) {
-    const Bytes bytes = Hex(c.bytes);
+    const Bytes bytes = ToBytes(c.bytes);
     StderrCapture capture;
     const auto call = Codec().DecodeCall(bytes.data(), bytes.size());
-    EXPECT_EQ(capture.Text(), c.error) << c.bytes;
+    EXPECT_EQ(capture.Text(), c.error) << (&c - cases);
     if (c.name == nullptr) {
-      EXPECT_EQ(call, nullptr) << c.bytes;
+      EXPECT_EQ(call, nullptr) << (&c - cases);
       continue;
     }
-    ASSERT_NE(call, nullptr) << c.bytes;
+    ASSERT_NE(call, nullptr) << (&c - cases);
     EXPECT_EQ(call->MethodName(), c.name);
     ASSERT_NE(call->Arguments(), nullptr);
-    EXPECT_TRUE(Same(*call->Arguments(), c.arguments)) << c.bytes;
+    EXPECT_TRUE(Same(*call->Arguments(), c.arguments)) << (&c - cases);
   }
 }
 
@@ -128,28 +117,28 @@ TEST(StandardMethodCodecTest, DecodesRepliesIntoTheResult) {
     std::string error;
   };
   const Case cases[] = {
-      {"00 01", true, "success = 01", ""},
-      {"00 00", true, "success", ""},
+      {Success(wire::kTrue), true, "success = " + wire::kTrue, ""},
+      {Success(wire::kNull), true, "success", ""},
       {"", true, "success", kInvalidRead + kInvalidRead},
-      {"01 07 0C 'DECODE_ERROR' 00 00", true, "error DECODE_ERROR ''", ""},
-      {"01 07 01 'E' 07 02 'hi' 03 05 00 00 00", true, "error E 'hi' = 03 05 00 00 00", ""},
-      {"02", false, "", ""},
+      {Error("DECODE_ERROR", ""), true, "error DECODE_ERROR ''", ""},
+      {Error("E", "hi", Int32(5)), true, "error E 'hi' = " + Int32(5), ""},
+      {wire::kFalse, false, "", ""},
       // Not envelopes: a code that is not text, a message that is neither text nor null.
-      {"01 03 01 00 00 00 00 00", false, "", ""},
-      {"01 07 01 'E' 03 01 00 00 00 00", false, "", ""},
+      {wire::kTrue + Int32(1) + wire::kNull + wire::kNull, false, "", ""},
+      {wire::kTrue + Str("E") + Int32(1) + wire::kNull, false, "", ""},
       // A result or details cut short at the nesting limit: no envelope.
-      {"00 " + TooDeepListHex(), false, "", kNestingTooDeep},
-      {"01 07 01 'E' 00 " + TooDeepListHex(), false, "", kNestingTooDeep},
+      {Success(TooDeepList()), false, "", kNestingTooDeep},
+      {Error("E", "", TooDeepList()), false, "", kNestingTooDeep},
   };
   for (const Case& c : cases) {
-    const Bytes bytes = Hex(c.bytes);
+    const Bytes bytes = ToBytes(c.bytes);
     RecordingResult result;
     StderrCapture capture;
     EXPECT_EQ(Codec().DecodeReplyInto(bytes.data(), bytes.size(), &result), c.decoded);
-    EXPECT_EQ(capture.Text(), c.error) << c.bytes;
+    EXPECT_EQ(capture.Text(), c.error) << (&c - cases);
     EXPECT_EQ(result.outcomes,
               c.outcome.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.outcome})
-        << c.bytes;
+        << (&c - cases);
   }
 }
 
@@ -162,3 +151,4 @@ TEST(StandardMethodCodecTest, OneCodecPerSerializer) {
 }
 
 }  // namespace
+}  // namespace kestro_test

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "tests/e2e/host_harness.h"
-#include "tests/e2e/wire_forms.h"
+#include "tests/wire_forms.h"
 
 namespace kestro_e2e {
 namespace {
