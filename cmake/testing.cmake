@@ -1,8 +1,9 @@
-# kestro_add_test(<name> SOURCES <files...> [LIBS <targets...>] [WINDOWS_ONLY])
+# kestro_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>]
+#                 [WINDOWS_ONLY | NATIVE_ONLY])
 # One GoogleTest executable registered with ctest; on the Windows build ctest runs it under Wine
-# in the build's own prefix.
+# in the build's own prefix. The label "concurrency" makes CI run it under ThreadSanitizer too.
 function(kestro_add_test name)
-  cmake_parse_arguments(ARG "WINDOWS_ONLY;NATIVE_ONLY" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "WINDOWS_ONLY;NATIVE_ONLY" "" "SOURCES;LIBS;LABELS" ${ARGN})
   if(ARG_WINDOWS_ONLY AND NOT KESTRO_WINDOWS)
     return()
   endif()
@@ -16,8 +17,9 @@ function(kestro_add_test name)
   if(KESTRO_WINDOWS)
     add_test(NAME ${name} COMMAND ${name})
     kestro_wine_test_environment(${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS "${ARG_LABELS}")
   endif()
 endfunction()
 
