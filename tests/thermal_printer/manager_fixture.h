@@ -50,7 +50,8 @@ inline std::vector<std::string> Join(std::vector<std::vector<std::string>> parts
 }
 
 // Holds the first connect() or send() to one printer (whichever the hook is installed for) until
-// released; later calls pass. Rearm only once the held call has returned.
+// released (a minute at most, so a broken test still ends); later calls pass. Rearm only once the
+// held call has returned.
 class Gate {
  public:
   explicit Gate(uint64_t address = kPrinter) : address_(address) {}
@@ -60,7 +61,7 @@ class Gate {
       if (address != address_ || entered_) return;
       entered_ = true;
       changed_.notify_all();
-      changed_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+      changed_.wait_for(lock, std::chrono::seconds(60), [this] { return released_; });
     };
   }
   bool Entered() {
