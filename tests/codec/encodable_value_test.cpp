@@ -1,3 +1,5 @@
+// Encodable values as map keys: the order by alternative and content (linear for deep keys),
+// and custom values keyed by their holder and copied deeply.
 #include "engine_client/codec/encodable_value.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The standard codec's bytes: every value written exactly, the size-field forms, reading values
+// and cut-short input, and the nesting limit that ends a message.
 #include "engine_client/codec/standard_codec_serializer.h"
 
 #include <gtest/gtest.h>

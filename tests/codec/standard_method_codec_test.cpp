@@ -1,3 +1,5 @@
+// Method calls and reply envelopes over the standard codec: exact bytes out, calls and replies
+// read back, undecodable ones refused, and one codec per serializer.
 #include "engine_client/codec/standard_method_codec.h"
 
 #include <gtest/gtest.h>
