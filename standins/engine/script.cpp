@@ -89,6 +89,7 @@ ScriptCommand ParseScriptLine(std::string_view line) {
   if (name == "close") return Bare(ScriptCommand::Kind::kClose, tokens);
   if (name == "crash") return Bare(ScriptCommand::Kind::kCrash, tokens);
   if (name == "crash-thread") return Bare(ScriptCommand::Kind::kCrashThread, tokens);
+  if (name == "abort-thread") return Bare(ScriptCommand::Kind::kAbortThread, tokens);
   if (name == "refuse-view") return Bare(ScriptCommand::Kind::kRefuseView, tokens);
   if (name == "wait") return ParseNumbers(ScriptCommand::Kind::kWait, tokens, 1, 1);
   if (name == "post") return ParseNumbers(ScriptCommand::Kind::kPost, tokens, 1, 3);

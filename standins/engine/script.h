@@ -1,9 +1,9 @@
 // The application script: the stand-in engine's "application" is a UTF-8 text file whose lines
 // are commands, played on the UI thread one line at a time once the first frame is shown.
 // Numbers are decimal, or hexadecimal with 0x; window messages are written in the transcript as
-// 0x and four hex digits. crash, crash-thread, watch, claim and dpi-changed write their own line
-// (name and operands) to the transcript as they run (dpi-changed once the host has handled the
-// message), so a test knows when they took effect.
+// 0x and four hex digits. crash, crash-thread, abort-thread, watch, claim and dpi-changed write
+// their own line (name and operands) to the transcript as they run (dpi-changed once the host has
+// handled the message), so a test knows when they took effect.
 #ifndef KESTRO_STANDINS_ENGINE_SCRIPT_H_
 #define KESTRO_STANDINS_ENGINE_SCRIPT_H_
 
@@ -25,6 +25,8 @@ struct ScriptCommand {
     kClose,        // close: post WM_CLOSE to the top-level window
     kCrash,        // crash: access violation on the UI thread inside an engine callback
     kCrashThread,  // crash-thread: access violation on a thread of the engine's own
+    kAbortThread,  // abort-thread: abort() on a thread of the engine's own, as an exception that
+                   // escapes a thread ends where terminate handlers are kept per thread (MSVC)
     kWait,         // wait <milliseconds>: pause the script, the message loop keeps running
     kPost,         // post <message> [wparam] [lparam]: post a message to the top-level window
     kRefuseView,   // refuse-view: FlutterDesktopViewControllerCreate fails for this engine

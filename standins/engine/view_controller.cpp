@@ -3,6 +3,7 @@
 #include <shellscalingapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -285,6 +286,10 @@ void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t 
     case ScriptCommand::Kind::kCrashThread:
       WriteTranscriptLine("crash-thread");
       if (!crash_thread.joinable()) crash_thread = std::thread(WriteThroughNull);
+      break;
+    case ScriptCommand::Kind::kAbortThread:
+      WriteTranscriptLine("abort-thread");
+      if (!crash_thread.joinable()) crash_thread = std::thread([] { std::abort(); });
       break;
     case ScriptCommand::Kind::kWatch: {
       const UINT message = static_cast<UINT>(command.numbers[0]);

@@ -69,11 +69,11 @@ TEST(HostFailureTest, FailedViewShowsWindowCreationDialogAndExitsOne) {
   }
 }
 
-// A crash on the UI thread or on a thread of the engine's own takes one path: the crash dialog,
-// exit code 1, and from the crash on no message reaches the host's objects, neither the dialog's
-// own activation messages nor what other programs send while it shows.
+// A crash on the UI thread or on a thread of the engine's own, or an abort there, takes one path:
+// the crash dialog, exit code 1, and from the crash on no message reaches the host's objects,
+// neither the dialog's own activation messages nor what other programs send while it shows.
 TEST(HostFailureTest, CrashOnAnyThreadShowsCrashDialogAndNoMessageReachesTheHostAfter) {
-  for (const std::string crash : {"crash", "crash-thread"}) {
+  for (const std::string crash : {"crash", "crash-thread", "abort-thread"}) {
     SCOPED_TRACE(crash);
     RunFolder folder(
         "watch 0x0006  # WM_ACTIVATE\n"
