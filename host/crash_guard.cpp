@@ -1,6 +1,7 @@
 #include "host/crash_guard.h"
 
 #include <atomic>
+#include <csignal>
 #include <exception>
 
 #include "host/startup_error.h"
@@ -33,12 +34,18 @@ std::atomic<DWORD> g_reporting_thread{0};
   }
 }
 
+// abort() raises SIGABRT on the thread that called it.
+void OnAbort(int) { ReportCrashAndExit(); }
+
 }  // namespace
 
 void InstallCrashGuard() {
   ::SetUnhandledExceptionFilter(CrashFilter);
   // A C++ exception that nothing catches ends here without unwinding a frame.
   std::set_terminate(ReportCrashAndExit);
+  // MSVC keeps terminate handlers per thread, so on a thread started later (the printer
+  // workers) an escaping exception ends in abort(); its signal handler is process-wide.
+  std::signal(SIGABRT, OnAbort);
 }
 
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS*) { ReportCrashAndExit(); }
