@@ -61,25 +61,19 @@ class StandinFolder {
 
 class StandinTest : public ::testing::Test, public StandinFolder {};
 
-// An engine properties record whose paths and arguments live as long as this object.
+// An engine properties record whose paths live as long as this object; no arguments.
 class BundleProperties {
  public:
-  BundleProperties(std::wstring assets, std::wstring icu_data, std::wstring aot_library,
-                   std::vector<std::string> arguments = {})
-      : paths_{std::move(assets), std::move(icu_data), std::move(aot_library)},
-        arguments_(std::move(arguments)) {
-    for (const std::string& argument : arguments_) argv_.push_back(argument.c_str());
+  BundleProperties(std::wstring assets, std::wstring icu_data, std::wstring aot_library)
+      : paths_{std::move(assets), std::move(icu_data), std::move(aot_library)} {
     properties_.assets_path = paths_[0].c_str();
     properties_.icu_data_path = paths_[1].c_str();
     properties_.aot_library_path = paths_[2].c_str();
     properties_.dart_entrypoint = "";
-    properties_.dart_entrypoint_argc = static_cast<int32_t>(argv_.size());
-    properties_.dart_entrypoint_argv = argv_.empty() ? nullptr : argv_.data();
   }
-  explicit BundleProperties(const std::filesystem::path& bundle,
-                            std::vector<std::string> arguments = {})
+  explicit BundleProperties(const std::filesystem::path& bundle)
       : BundleProperties((bundle / "flutter_assets").wstring(), (bundle / "icudtl.dat").wstring(),
-                         (bundle / "app.so").wstring(), std::move(arguments)) {}
+                         (bundle / "app.so").wstring()) {}
   BundleProperties(const BundleProperties&) = delete;
   BundleProperties& operator=(const BundleProperties&) = delete;
 
@@ -87,8 +81,6 @@ class BundleProperties {
 
  private:
   std::wstring paths_[3];
-  std::vector<std::string> arguments_;
-  std::vector<const char*> argv_;
   FlutterDesktopEngineProperties properties_ = {};
 };
 
