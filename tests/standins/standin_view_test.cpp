@@ -2,7 +2,8 @@
 // from the message loop, the script's malformed lines and posted messages, and late replies (send
 // waits up to the reply time-out while the loop runs, send-async goes on, await-replies waits for
 // what is owed, a reply after the time-out is written as late).
-#include <map>
+#include <algorithm>
+#include <sstream>
 #include <utility>
 
 #include "tests/standins/standin_fixture.h"
@@ -13,11 +14,13 @@ namespace {
 using StandinViewTest = StandinTest;
 using Lines = std::vector<std::string>;
 
-// Plays the host's part: a top-level window whose content is the engine's view, and the message
-// loop. Messages in the WM_USER range that reach the window are kept.
+// Plays the host's part for an engine started on the bundle: a top-level window whose content is
+// the engine's view, and the message loop. Messages in the WM_USER range that reach the window
+// are kept.
 class TestHost {
  public:
-  explicit TestHost(FlutterDesktopEngineRef engine) : engine_(engine) {
+  explicit TestHost(const std::filesystem::path& bundle)
+      : properties_(bundle), engine_(FlutterDesktopEngineCreate(properties_.get())) {
     static const ATOM atom = [] {
       WNDCLASSEXW window_class = {};
       window_class.cbSize = sizeof window_class;
@@ -29,7 +32,7 @@ class TestHost {
     if (atom == 0) return;
     window_ = CreateWindowExW(0, L"KESTRO_STANDIN_TEST_HOST", L"", WS_OVERLAPPEDWINDOW, 10, 10, 360,
                               300, nullptr, nullptr, GetModuleHandleW(nullptr), this);
-    controller_ = FlutterDesktopViewControllerCreate(320, 240, engine);
+    controller_ = FlutterDesktopViewControllerCreate(320, 240, engine_);
     if (window_ == nullptr || controller_ == nullptr) return;
     // The host makes the view its window's content the same way.
     HWND view = FlutterDesktopViewGetHWND(FlutterDesktopViewControllerGetView(controller_));
@@ -37,9 +40,7 @@ class TestHost {
     MoveWindow(view, 0, 0, 320, 240, TRUE);
   }
   ~TestHost() {
-    for (const auto& answer : answers()) KillTimer(nullptr, answer.first);
-    answers().clear();
-    if (window_ != nullptr) DestroyWindow(window_);
+    if (window_ != nullptr) DestroyWindow(window_);  // its timers end with it
     // The quit request of an early end must not end the next test's message loop.
     MSG quit;
     while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
@@ -56,51 +57,45 @@ class TestHost {
   // Runs the message loop until the window is gone (false after 10 s); close_after_ms > 0 closes
   // the window itself after that long.
   bool RunUntilClosed(UINT close_after_ms = 0) {
+    if (close_after_ms > 0) SetTimer(window_, kCloseTimer, close_after_ms, nullptr);
     const UINT_PTR limit = SetTimer(nullptr, 0, 10000, nullptr);
-    const UINT_PTR close = close_after_ms > 0 ? SetTimer(nullptr, 0, close_after_ms, nullptr) : 0;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
       if (message.message == WM_TIMER && message.hwnd == nullptr && message.wParam == limit) break;
-      if (message.message == WM_TIMER && message.hwnd == nullptr && close != 0 &&
-          message.wParam == close) {
-        PostMessageW(window_, WM_CLOSE, 0, 0);
-        continue;
-      }
       DispatchMessageW(&message);
     }
     KillTimer(nullptr, limit);
-    if (close != 0) KillTimer(nullptr, close);
     return window_ == nullptr;
   }
 
+  FlutterDesktopEngineRef engine() const { return engine_; }
   FlutterDesktopViewControllerRef controller() const { return controller_; }
-  std::vector<MSG> user_messages;
+  std::vector<std::string> user_messages;  // "<message in hex> <wparam> <lparam>"
 
  private:
+  static constexpr UINT_PTR kCloseTimer = 0x7FFF;  // late answers use timers 1, 2, ...
   struct Answer {
     FlutterDesktopMessengerRef messenger;
     const FlutterDesktopMessageResponseHandle* handle;
     std::vector<uint8_t> bytes;
   };
-  static std::map<UINT_PTR, Answer>& answers() {
-    static std::map<UINT_PTR, Answer> pending;
-    return pending;
-  }
 
   static void OnMessage(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message,
-                        void*) {
+                        void* user_data) {
+    auto* host = static_cast<TestHost*>(user_data);
+    host->answers_.push_back(Answer{messenger,
+                                    message->response_handle,
+                                    {message->message, message->message + message->message_size}});
     const UINT delay = message->message_size > 0 ? message->message[0] * 20u : 0u;
-    const UINT_PTR timer = SetTimer(nullptr, 0, delay, &TestHost::OnTimer);
-    answers()[timer] = Answer{messenger,
-                              message->response_handle,
-                              {message->message, message->message + message->message_size}};
+    SetTimer(host->window_, host->answers_.size(), delay, nullptr);
   }
-  static void CALLBACK OnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    auto found = answers().find(timer);
-    if (found == answers().end()) return;
-    const Answer answer = std::move(found->second);
-    answers().erase(found);
+  void OnTimer(UINT_PTR timer) {
+    KillTimer(window_, timer);
+    if (timer == kCloseTimer) {
+      PostMessageW(window_, WM_CLOSE, 0, 0);
+      return;
+    }
+    const Answer answer = answers_[timer - 1];  // answering may add answers
     FlutterDesktopMessengerSendResponse(answer.messenger, answer.handle, answer.bytes.data(),
                                         answer.bytes.size());
   }
@@ -114,160 +109,114 @@ class TestHost {
       FlutterDesktopViewControllerDestroy(std::exchange(host->controller_, nullptr));
       host->window_ = nullptr;
       PostQuitMessage(0);
+    } else if (host != nullptr && message == WM_TIMER) {
+      host->OnTimer(wparam);
     } else if (host != nullptr && message >= WM_USER && message < 0xC000) {
-      host->user_messages.push_back(MSG{window, message, wparam, lparam, 0, {}});
+      std::ostringstream text;
+      text << std::hex << std::showbase << message << std::dec << " " << wparam << " " << lparam;
+      host->user_messages.push_back(text.str());
     }
     return DefWindowProcW(window, message, wparam, lparam);
   }
 
+  BundleProperties properties_;
   FlutterDesktopEngineRef engine_;
   HWND window_ = nullptr;
   FlutterDesktopViewControllerRef controller_ = nullptr;
+  std::vector<Answer> answers_;
 };
 
-struct FrameWatch {
-  int runs = 0;
-  DWORD thread = 0;
-  static void OnFrame(void* user_data) {
-    auto* self = static_cast<FrameWatch*>(user_data);
-    ++self->runs;
-    self->thread = GetCurrentThreadId();
+// What the frame and reply callbacks saw, in order, each marked when it ran off the UI thread.
+struct Seen {
+  FlutterDesktopEngineRef engine;
+  FlutterDesktopViewControllerRef controller;
+  std::vector<std::string> events;
+  DWORD ui_thread = GetCurrentThreadId();
+
+  void Add(const std::string& event) {
+    events.push_back(event + (GetCurrentThreadId() == ui_thread ? "" : " off the UI thread"));
   }
 };
 
-// The first frame's callback asks for two more frames, sends with a reply and installs a second
-// callback.
-struct FirstFrame : FrameWatch {
-  FlutterDesktopEngineRef engine = nullptr;
-  FlutterDesktopViewControllerRef controller = nullptr;
-  int replies_during_send = -1;
-  int replies = 0;
-  DWORD reply_thread = 0;
-  FrameWatch second;
+void OnSecondFrame(void* seen) { static_cast<Seen*>(seen)->Add("second frame"); }
+void OnReply(const uint8_t*, size_t, void* seen) { static_cast<Seen*>(seen)->Add("reply"); }
 
-  static void OnFirstFrame(void* user_data) {
-    auto* self = static_cast<FirstFrame*>(user_data);
-    OnFrame(self);
-    // Two more frames: the second callback must run on the first of them only.
-    FlutterDesktopViewControllerForceRedraw(self->controller);
-    FlutterDesktopViewControllerForceRedraw(self->controller);
-    FlutterDesktopMessengerSendWithReply(FlutterDesktopEngineGetMessenger(self->engine),
-                                         "kestro/ask", nullptr, 0, &OnReply, self);
-    self->replies_during_send = self->replies;
-    FlutterDesktopEngineSetNextFrameCallback(self->engine, &FrameWatch::OnFrame, &self->second);
-  }
-  static void OnReply(const uint8_t*, size_t, void* user_data) {
-    auto* self = static_cast<FirstFrame*>(user_data);
-    ++self->replies;
-    self->reply_thread = GetCurrentThreadId();
-  }
-};
+// Asks for two more frames, sends with a reply and installs a second callback: that one must run
+// on the first of those frames only.
+void OnFirstFrame(void* user_data) {
+  auto* seen = static_cast<Seen*>(user_data);
+  seen->Add("first frame");
+  FlutterDesktopViewControllerForceRedraw(seen->controller);
+  FlutterDesktopViewControllerForceRedraw(seen->controller);
+  FlutterDesktopMessengerSendWithReply(FlutterDesktopEngineGetMessenger(seen->engine), "kestro/ask",
+                                       nullptr, 0, &OnReply, seen);
+  seen->Add("sent");
+  FlutterDesktopEngineSetNextFrameCallback(seen->engine, &OnSecondFrame, seen);
+}
 
 TEST_F(StandinViewTest, NextFrameCallbackRunsOncePerInstallationOnTheUiThread) {
-  BundleProperties properties(WriteBundle("wait 50\nclose\n"));
-  FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
-  ASSERT_NE(engine, nullptr);
-  TestHost host(engine);
+  TestHost host(WriteBundle("wait 50\nclose\n"));
   ASSERT_NE(host.controller(), nullptr);
-  FirstFrame first;
-  first.engine = engine;
-  first.controller = host.controller();
-  FlutterDesktopEngineSetNextFrameCallback(engine, &FirstFrame::OnFirstFrame, &first);
+  Seen seen{host.engine(), host.controller(), {}};
+  FlutterDesktopEngineSetNextFrameCallback(host.engine(), &OnFirstFrame, &seen);
 
   ASSERT_TRUE(host.RunUntilClosed()) << "the script's close never reached the window";
-  EXPECT_EQ(first.runs, 1);
-  EXPECT_EQ(first.thread, GetCurrentThreadId());
-  EXPECT_EQ(first.second.runs, 1);
-  EXPECT_EQ(first.second.thread, GetCurrentThreadId());
-  EXPECT_EQ(first.replies_during_send, 0) << "with a view the reply comes from the message loop";
-  EXPECT_EQ(first.replies, 1);
-  EXPECT_EQ(first.reply_thread, GetCurrentThreadId());
-  EXPECT_EQ(Transcript(), (std::vector<std::string>{"args 0", "view 320 240", "frame", "redraw",
-                                                    "redraw", "event kestro/ask -", "next-frame",
-                                                    "frame", "next-frame", "frame", "destroyed"}));
+  // With a view the reply comes from the message loop, after the send returned.
+  EXPECT_EQ(seen.events, (Lines{"first frame", "sent", "second frame", "reply"}));
+  EXPECT_EQ(Transcript(),
+            (Lines{"args 0", "view 320 240", "frame", "redraw", "redraw", "event kestro/ask -",
+                   "next-frame", "frame", "next-frame", "frame", "destroyed"}));
 }
 
 TEST_F(StandinViewTest, ReportsMalformedLinesAndPostsMessagesToTheTopLevelWindow) {
-  BundleProperties properties(
-      WriteBundle("send kestro/x 123\n"
-                  "send kestro/x zz\n"
-                  "send kestro/x\n"
-                  "wait\n"
-                  "wait soon\n"
-                  "post\n"
-                  "close now\n"
-                  "dance\n"
-                  "watch\n"
-                  "claim 0x0005\n"
-                  "dpi-changed 96 0 0 10\n"
-                  "crash-thread now\n"
-                  "# a comment, then an empty line\n"
-                  "\r\n"
-                  "post 0x0401 7 9\n"
+  TestHost host(
+      // Lines 1 to 12 are malformed.
+      WriteBundle("send kestro/x 123\nsend kestro/x zz\nsend kestro/x\nwait\nwait soon\npost\n"
+                  "close now\ndance\nwatch\nclaim 0x0005\ndpi-changed 96 0 0 10\ncrash-thread now\n"
+                  "# a comment, then an empty line\n\r\npost 0x0401 7 9\n"
                   "send kestro/x 0a 0B # two hex words\n"
                   "close\n"));
-  FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
-  ASSERT_NE(engine, nullptr);
-  TestHost host(engine);
   ASSERT_NE(host.controller(), nullptr);
 
   ASSERT_TRUE(host.RunUntilClosed());
-  ASSERT_EQ(host.user_messages.size(), 1u);
-  EXPECT_EQ(host.user_messages[0].message, 0x0401u);
-  EXPECT_EQ(host.user_messages[0].wParam, 7u);
-  EXPECT_EQ(host.user_messages[0].lParam, 9);
+  EXPECT_EQ(host.user_messages, Lines{"0x401 7 9"});
   std::vector<std::string> expected = {"args 0", "view 320 240", "frame"};
   for (int line = 1; line <= 12; ++line) expected.push_back("script-error " + std::to_string(line));
   expected.insert(expected.end(), {"send kestro/x 0a0b", "reply kestro/x none", "destroyed"});
   EXPECT_EQ(Transcript(), expected);
 }
 
-// The transcript from the view on, without frames (they come whenever the view paints).
-Lines Played(const Lines& transcript) {
-  Lines played;
-  for (const std::string& line : transcript) {
-    if (line.rfind("send ", 0) == 0 || line.rfind("reply", 0) == 0 || line == "destroyed") {
-      played.push_back(line);
-    }
+TEST(StandinLateReplyTest, SendWaitsUpToTheTimeOutAndLateRepliesAreMarked) {
+  const struct {
+    const char* script;
+    UINT close_after_ms;
+    Lines played;
+  } cases[] = {
+      // Delays: 01 = 20 ms, 28 = 800 ms, 32 = 1 000 ms, 05 = 100 ms.
+      {"reply-timeout 300\nsend kestro/late 01\nsend kestro/late 28\nreply-timeout 5000\n"
+       "send-async kestro/late 32\nsend-async kestro/late 05\nawait-replies\nawait-replies\n"
+       "close\n",
+       0,
+       {"args 0", "view 320 240", "callback kestro/late", "send kestro/late 01",
+        "reply kestro/late 01", "send kestro/late 28", "reply kestro/late none",
+        "send kestro/late 32", "send kestro/late 05", "reply kestro/late 05",
+        "reply-late kestro/late 28", "reply kestro/late 32", "destroyed"}},
+      // 64 = 2 s: closing the window during the wait stops the script.
+      {"send kestro/late 64\nsend kestro/late 01\n",
+       300,
+       {"args 0", "view 320 240", "callback kestro/late", "send kestro/late 64", "destroyed"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    StandinFolder folder;
+    TestHost host(folder.WriteBundle(c.script));
+    ASSERT_NE(host.controller(), nullptr);
+    host.AnswerLate();
+    ASSERT_TRUE(host.RunUntilClosed(c.close_after_ms));
+    Lines played = folder.Transcript();  // without frames: they come whenever the view paints
+    played.erase(std::remove(played.begin(), played.end(), "frame"), played.end());
+    EXPECT_EQ(played, c.played);
   }
-  return played;
-}
-
-TEST_F(StandinViewTest, SendWaitsUpToTheTimeOutAndLateRepliesAreMarked) {
-  // Delays: 01 = 20 ms, 28 = 800 ms, 32 = 1 000 ms, 05 = 100 ms.
-  BundleProperties properties(
-      WriteBundle("reply-timeout 300\n"
-                  "send kestro/late 01\n"
-                  "send kestro/late 28\n"
-                  "reply-timeout 5000\n"
-                  "send-async kestro/late 32\n"
-                  "send-async kestro/late 05\n"
-                  "await-replies\n"
-                  "await-replies\n"
-                  "close\n"));
-  FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
-  ASSERT_NE(engine, nullptr);
-  TestHost host(engine);
-  ASSERT_NE(host.controller(), nullptr);
-  host.AnswerLate();
-  ASSERT_TRUE(host.RunUntilClosed());
-  EXPECT_EQ(Played(Transcript()),
-            (Lines{"send kestro/late 01", "reply kestro/late 01", "send kestro/late 28",
-                   "reply kestro/late none", "send kestro/late 32", "send kestro/late 05",
-                   "reply kestro/late 05", "reply-late kestro/late 28", "reply kestro/late 32",
-                   "destroyed"}));
-}
-
-TEST_F(StandinViewTest, ClosingTheWindowDuringAWaitStopsTheScript) {
-  // 64 = 2 s: the window closes while the script waits for it.
-  BundleProperties properties(WriteBundle("send kestro/late 64\nsend kestro/late 01\n"));
-  FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
-  ASSERT_NE(engine, nullptr);
-  TestHost host(engine);
-  ASSERT_NE(host.controller(), nullptr);
-  host.AnswerLate();
-  ASSERT_TRUE(host.RunUntilClosed(300));
-  EXPECT_EQ(Played(Transcript()), (Lines{"send kestro/late 64", "destroyed"}));
 }
 
 }  // namespace
