@@ -1,36 +1,33 @@
 // The recording engine's state and the FlutterDesktop… messaging functions acting on it.
 #include "tests/fakes/recording_engine.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
 using kestro_test::Bytes;
-using kestro_test::InstalledCallback;
-using kestro_test::RecordedResponse;
-using kestro_test::RecordingEngine;
-using kestro_test::SentMessage;
+using State = kestro_test::RecordingEngine::State;
 
 // Handles live as long as the engine's state so that a late or repeated answer is recorded as a
 // fault instead of corrupting memory.
 struct FlutterDesktopMessageResponseHandle {
   std::string channel;
-  bool spent = false;
   std::vector<Bytes> answers;
 };
 
 // Freed at its last Release, so ASan reports any use after that; the shared state keeps the
 // records readable by the test.
 struct FlutterDesktopMessenger {
-  std::shared_ptr<RecordingEngine::State> state;
-};
-
-struct FlutterDesktopEngine {
-  RecordingEngine::State* state;
+  std::shared_ptr<State> state;
 };
 
 struct FlutterDesktopPluginRegistrar {
-  RecordingEngine::State* state;
+  State* state;
 };
+
+struct FlutterDesktopEngine : FlutterDesktopPluginRegistrar {};
+
+namespace kestro_test {
 
 struct RecordingEngine::State {
   struct PendingReply {
@@ -42,7 +39,7 @@ struct RecordingEngine::State {
   mutable std::mutex mutex;   // guards every field below
   std::mutex messenger_lock;  // what FlutterDesktopMessengerLock takes
   FlutterDesktopMessenger* messenger = nullptr;
-  FlutterDesktopEngine engine{this};
+  FlutterDesktopEngine engine{{this}};
   FlutterDesktopPluginRegistrar registrar{this};
   int references = 1;  // the engine's own
   bool destroyed = false;
@@ -50,15 +47,16 @@ struct RecordingEngine::State {
   std::map<std::string, InstalledCallback> callbacks;
   std::vector<std::unique_ptr<FlutterDesktopMessageResponseHandle>> handles;
   std::vector<RecordedResponse> responses;
-  std::vector<SentMessage> accepted_sends;
-  std::vector<SentMessage> plain_sends;
+  std::vector<std::pair<SentMessage, bool>> sends;  // each with whether it wanted a reply
   std::vector<PendingReply> pending;
   std::vector<std::string> calls;
   std::vector<std::string> faults;
 
-  void Record(const char* function) {
-    std::lock_guard<std::mutex> guard(mutex);
+  // Records the call and locks the state for the rest of it.
+  std::unique_lock<std::mutex> Enter(const char* function) {
+    std::unique_lock<std::mutex> guard(mutex);
     calls.emplace_back(function);
+    return guard;
   }
 
   // A copy of the field, taken under the lock.
@@ -69,36 +67,36 @@ struct RecordingEngine::State {
   }
 
   bool OwnsHandle(const FlutterDesktopMessageResponseHandle* handle) const {
-    for (const auto& owned : handles) {
-      if (owned.get() == handle) return true;
-    }
-    return false;
+    return std::any_of(handles.begin(), handles.end(),
+                       [handle](const auto& owned) { return owned.get() == handle; });
   }
 
-  // Drops one reference; the last one frees the messenger object. The state may die with it,
-  // so no lock of the state is held while freeing.
-  static void Release(State* state) {
+  std::vector<SentMessage> Sends(bool plain_only) const {
+    std::lock_guard<std::mutex> guard(mutex);
+    std::vector<SentMessage> messages;
+    for (const auto& sent : sends) {
+      if (!plain_only || !sent.second) messages.push_back(sent.first);
+    }
+    return messages;
+  }
+
+  // Drops one reference; the last one frees the messenger object (which may hold the last
+  // reference on this state, so the lock is released first).
+  void Release() {
     std::unique_ptr<FlutterDesktopMessenger> freed;
-    {
-      std::lock_guard<std::mutex> guard(state->mutex);
-      if (state->references <= 0) {
-        state->faults.push_back("messenger released more often than referenced");
-        return;
-      }
-      if (--state->references == 0) {
-        freed.reset(state->messenger);
-        state->messenger = nullptr;
-      }
+    std::lock_guard<std::mutex> guard(mutex);
+    if (references <= 0) {
+      faults.push_back("messenger released more often than referenced");
+    } else if (--references == 0) {
+      freed.reset(std::exchange(messenger, nullptr));
     }
   }
 };
 
-namespace kestro_test {
-
 RecordingEngine::RecordingEngine() : state_(std::make_shared<State>()) {
-  auto messenger = std::make_unique<FlutterDesktopMessenger>();
-  messenger->state = state_;
-  state_->messenger = messenger.release();  // owned by its reference count from here on
+  // Owned by its reference count from here on.
+  state_->messenger =
+      std::make_unique<FlutterDesktopMessenger>(FlutterDesktopMessenger{state_}).release();
 }
 
 RecordingEngine::~RecordingEngine() { DestroyEngine(); }
@@ -106,44 +104,36 @@ RecordingEngine::~RecordingEngine() { DestroyEngine(); }
 FlutterDesktopPluginRegistrarRef RecordingEngine::registrar() const { return &state_->registrar; }
 
 FlutterDesktopMessengerRef RecordingEngine::messenger() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  return state_->messenger;
+  return state_->Copy(&State::messenger);
 }
 
 Delivery RecordingEngine::Deliver(const std::string& channel, const Bytes& bytes,
                                   bool with_response_handle) {
-  Delivery delivery;
-  InstalledCallback target;
-  FlutterDesktopMessengerRef messenger = nullptr;
-  FlutterDesktopMessageResponseHandle* handle = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    if (state_->destroyed) {
-      state_->faults.push_back("message delivered after the engine was destroyed");
-      return delivery;
-    }
-    auto found = state_->callbacks.find(channel);
-    if (found == state_->callbacks.end()) return delivery;
-    target = found->second;
-    messenger = state_->messenger;
-    if (with_response_handle) {
-      state_->handles.push_back(std::make_unique<FlutterDesktopMessageResponseHandle>());
-      handle = state_->handles.back().get();
-      handle->channel = channel;
-    }
+  std::unique_lock<std::mutex> guard(state_->mutex);
+  if (state_->destroyed) {
+    state_->faults.push_back("message delivered after the engine was destroyed");
+    return {};
   }
+  auto found = state_->callbacks.find(channel);
+  if (found == state_->callbacks.end()) return {};
+  const InstalledCallback target = found->second;
+  FlutterDesktopMessageResponseHandle* handle = nullptr;
+  if (with_response_handle) {
+    state_->handles.push_back(std::make_unique<FlutterDesktopMessageResponseHandle>());
+    handle = state_->handles.back().get();
+    handle->channel = channel;
+  }
+  FlutterDesktopMessengerRef messenger = state_->messenger;
+  guard.unlock();
   FlutterDesktopMessage message{bytes.data(), bytes.size(), handle};
   target.callback(messenger, &message, target.user_data);
-  delivery.delivered = true;
-  delivery.handle = handle;
-  return delivery;
+  return Delivery{true, handle};
 }
 
 std::vector<Bytes> RecordingEngine::ResponsesTo(
     const FlutterDesktopMessageResponseHandle* handle) const {
   std::lock_guard<std::mutex> guard(state_->mutex);
-  if (!state_->OwnsHandle(handle)) return {};
-  return handle->answers;
+  return state_->OwnsHandle(handle) ? handle->answers : std::vector<Bytes>();
 }
 
 std::vector<RecordedResponse> RecordingEngine::responses() const {
@@ -151,9 +141,9 @@ std::vector<RecordedResponse> RecordingEngine::responses() const {
 }
 
 std::optional<InstalledCallback> RecordingEngine::CallbackFor(const std::string& channel) const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  auto found = state_->callbacks.find(channel);
-  if (found == state_->callbacks.end()) return std::nullopt;
+  std::map<std::string, InstalledCallback> installed = callbacks();
+  auto found = installed.find(channel);
+  if (found == installed.end()) return std::nullopt;
   return found->second;
 }
 
@@ -161,13 +151,9 @@ std::map<std::string, InstalledCallback> RecordingEngine::callbacks() const {
   return state_->Copy(&State::callbacks);
 }
 
-std::vector<SentMessage> RecordingEngine::accepted_sends() const {
-  return state_->Copy(&State::accepted_sends);
-}
+std::vector<SentMessage> RecordingEngine::accepted_sends() const { return state_->Sends(false); }
 
-std::vector<SentMessage> RecordingEngine::plain_sends() const {
-  return state_->Copy(&State::plain_sends);
-}
+std::vector<SentMessage> RecordingEngine::plain_sends() const { return state_->Sends(true); }
 
 std::vector<SentMessage> RecordingEngine::pending_replies() const {
   std::lock_guard<std::mutex> guard(state_->mutex);
@@ -177,13 +163,11 @@ std::vector<SentMessage> RecordingEngine::pending_replies() const {
 }
 
 bool RecordingEngine::AnswerPending(size_t index, const Bytes& reply) {
-  State::PendingReply answered;
-  {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    if (index >= state_->pending.size()) return false;
-    answered = std::move(state_->pending[index]);
-    state_->pending.erase(state_->pending.begin() + static_cast<std::ptrdiff_t>(index));
-  }
+  std::unique_lock<std::mutex> guard(state_->mutex);
+  if (index >= state_->pending.size()) return false;
+  const State::PendingReply answered = state_->pending[index];
+  state_->pending.erase(state_->pending.begin() + static_cast<std::ptrdiff_t>(index));
+  guard.unlock();
   answered.reply(reply.data(), reply.size(), answered.user_data);
   return true;
 }
@@ -192,10 +176,9 @@ void RecordingEngine::DestroyEngine() {
   {
     std::lock_guard<std::mutex> shutdown(state_->messenger_lock);
     std::lock_guard<std::mutex> guard(state_->mutex);
-    if (state_->destroyed) return;
-    state_->destroyed = true;
+    if (std::exchange(state_->destroyed, true)) return;
   }
-  State::Release(state_.get());
+  state_->Release();
 }
 
 int RecordingEngine::reference_count() const { return state_->Copy(&State::references); }
@@ -208,54 +191,38 @@ std::vector<std::string> RecordingEngine::faults() const { return state_->Copy(&
 
 }  // namespace kestro_test
 
-using State = RecordingEngine::State;
-
-namespace {
-
-// The state behind the messenger, with the call recorded under the function's name.
-State* Enter(FlutterDesktopMessengerRef messenger, const char* function) {
-  messenger->state->Record(function);
-  return messenger->state.get();
-}
-
-}  // namespace
-
 extern "C" {
 
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(FlutterDesktopEngineRef engine) {
-  State* state = engine->state;
-  state->Record("FlutterDesktopEngineGetMessenger");
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->messenger;
+  auto guard = engine->state->Enter(__func__);
+  return engine->state->messenger;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
     FlutterDesktopPluginRegistrarRef registrar) {
-  State* state = registrar->state;
-  state->Record("FlutterDesktopPluginRegistrarGetMessenger");
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->messenger;
+  auto guard = registrar->state->Enter(__func__);
+  return registrar->state->messenger;
 }
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
                                         FlutterDesktopMessageCallback callback, void* user_data) {
-  State* state = Enter(messenger, __func__);
-  std::lock_guard<std::mutex> guard(state->mutex);
+  State* state = messenger->state.get();
+  auto guard = state->Enter(__func__);
   if (callback == nullptr) {
     if (user_data != nullptr) state->faults.push_back("callback removed with non-null user data");
     state->callbacks.erase(channel);
   } else {
-    state->callbacks[channel] = InstalledCallback{callback, user_data};
+    state->callbacks[channel] = kestro_test::InstalledCallback{callback, user_data};
   }
 }
 
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                          const FlutterDesktopMessageResponseHandle* handle,
                                          const uint8_t* data, size_t data_length) {
-  State* state = Enter(messenger, __func__);
-  std::lock_guard<std::mutex> guard(state->mutex);
+  State* state = messenger->state.get();
+  auto guard = state->Enter(__func__);
   Bytes bytes(data, data + data_length);
-  state->responses.push_back(RecordedResponse{handle, bytes});
+  state->responses.push_back(kestro_test::RecordedResponse{handle, bytes});
   if (!state->OwnsHandle(handle)) {
     state->faults.push_back("response to a handle the engine never gave out");
     return;
@@ -265,58 +232,55 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
   if (state->destroyed) {
     state->faults.push_back("response on " + owned->channel + " after the engine was destroyed");
   }
-  if (owned->spent) {
+  if (!owned->answers.empty()) {
     state->faults.push_back("second response to one message on " + owned->channel);
   }
-  owned->spent = true;
   owned->answers.push_back(std::move(bytes));
 }
 
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
                                  const uint8_t* message, size_t message_size) {
-  State* state = Enter(messenger, __func__);
-  std::lock_guard<std::mutex> guard(state->mutex);
+  State* state = messenger->state.get();
+  auto guard = state->Enter(__func__);
   if (state->destroyed) return false;
-  SentMessage sent{channel, Bytes(message, message + message_size)};
-  state->accepted_sends.push_back(sent);
-  state->plain_sends.push_back(std::move(sent));
+  state->sends.emplace_back(
+      kestro_test::SentMessage{channel, Bytes(message, message + message_size)}, false);
   return true;
 }
 
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, size_t message_size,
                                           FlutterDesktopBinaryReply reply, void* user_data) {
-  State* state = Enter(messenger, __func__);
-  std::lock_guard<std::mutex> guard(state->mutex);
+  State* state = messenger->state.get();
+  auto guard = state->Enter(__func__);
   if (state->destroyed) return false;
-  SentMessage sent{channel, Bytes(message, message + message_size)};
-  state->accepted_sends.push_back(sent);
+  kestro_test::SentMessage sent{channel, Bytes(message, message + message_size)};
+  state->sends.emplace_back(sent, true);
   state->pending.push_back(State::PendingReply{std::move(sent), reply, user_data});
   return true;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger) {
-  State* state = Enter(messenger, __func__);
-  std::lock_guard<std::mutex> guard(state->mutex);
-  ++state->references;
+  auto guard = messenger->state->Enter(__func__);
+  ++messenger->state->references;
   return messenger;
 }
 
 void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
   // The state outlives the messenger object only through this copy.
   std::shared_ptr<State> state = messenger->state;
-  state->Record("FlutterDesktopMessengerRelease");
-  State::Release(state.get());
+  state->Enter(__func__);
+  state->Release();
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
-  State* state = Enter(messenger, __func__);
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return !state->destroyed;
+  auto guard = messenger->state->Enter(__func__);
+  return !messenger->state->destroyed;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRef messenger) {
-  State* state = Enter(messenger, __func__);
+  State* state = messenger->state.get();
+  state->Enter(__func__);  // recorded before waiting, so a blocked call shows
   state->messenger_lock.lock();
   std::lock_guard<std::mutex> guard(state->mutex);
   ++state->locks_held;
@@ -324,9 +288,9 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRe
 }
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
-  State* state = Enter(messenger, __func__);
+  State* state = messenger->state.get();
   {
-    std::lock_guard<std::mutex> guard(state->mutex);
+    auto guard = state->Enter(__func__);
     if (state->locks_held == 0) {
       state->faults.push_back("messenger unlocked without being locked");
       return;
