@@ -5,7 +5,6 @@
 // libraries' file names, registration exports and registrar check.
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -113,16 +112,12 @@ TEST_F(StandinEngineTest, RefusesBundlePartsOfTheWrongKindAndResolvesRelativePat
   wchar_t executable[MAX_PATH];
   ASSERT_GT(GetModuleFileNameW(nullptr, executable, MAX_PATH), 0u);
   const std::string name = "standin-bundle-" + std::to_string(GetCurrentProcessId());
-  std::filesystem::path beside = std::filesystem::path(executable).parent_path() / name;
-  std::filesystem::create_directories(beside / "flutter_assets");
-  std::ofstream(beside / "icudtl.dat") << "icu";
-  std::ofstream(beside / "app.so") << "";
+  const std::filesystem::path beside =
+      WriteBundle("", std::filesystem::path(executable).parent_path() / name);
   // The working directory is elsewhere, so only the executable's folder can satisfy the paths.
   std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(folder_);
-  const std::wstring relative = std::filesystem::path(name).wstring();
-  BundleProperties properties(relative + L"\\flutter_assets", relative + L"\\icudtl.dat",
-                              relative + L"\\app.so");
+  BundleProperties properties{std::filesystem::path(name)};
   FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties.get());
   std::filesystem::current_path(previous);
   std::filesystem::remove_all(beside);

@@ -35,9 +35,10 @@ class StandinFolder {
   StandinFolder(const StandinFolder&) = delete;
   StandinFolder& operator=(const StandinFolder&) = delete;
 
-  // Writes <folder>/data/flutter_assets/, icudtl.dat and app.so holding the script.
-  std::filesystem::path WriteBundle(const std::string& script) {
-    std::filesystem::path bundle = folder_ / "data";
+  // Writes flutter_assets/, icudtl.dat and app.so holding the script to bundle (<folder>/data
+  // unless given).
+  std::filesystem::path WriteBundle(const std::string& script, std::filesystem::path bundle = {}) {
+    if (bundle.empty()) bundle = folder_ / "data";
     std::filesystem::create_directories(bundle / "flutter_assets");
     std::ofstream(bundle / "icudtl.dat", std::ios::binary) << "icu";
     std::ofstream(bundle / "app.so", std::ios::binary) << script;
