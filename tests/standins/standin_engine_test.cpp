@@ -125,7 +125,7 @@ TEST_F(StandinEngineTest, RefusesBundlePartsOfTheWrongKindAndResolvesRelativePat
   FlutterDesktopEngineDestroy(engine);
 }
 
-TEST_F(StandinEngineTest, NullAndForeignHandlesFault) {
+TEST_F(StandinEngineTest, NullForeignDestroyedAndSpentHandlesFault) {
   ExpectEachFaults("null", EngineCalls(nullptr, nullptr, nullptr));
   ExpectEachFaults("null", ViewCalls(nullptr, nullptr));
   // Addresses the library never gave out, of memory the caller owns.
@@ -137,9 +137,7 @@ TEST_F(StandinEngineTest, NullAndForeignHandlesFault) {
   ExpectEachFaults("foreign",
                    ViewCalls(reinterpret_cast<FlutterDesktopViewControllerRef>(&foreign[3]),
                              reinterpret_cast<FlutterDesktopViewRef>(&foreign[4])));
-}
 
-TEST_F(StandinEngineTest, HandlesOfADestroyedOrSpentEngineOrControllerFault) {
   FlutterDesktopEngineRef engine = NewEngine();
   ASSERT_NE(engine, nullptr);
   FlutterDesktopPluginRegistrarRef registrar =
@@ -201,10 +199,8 @@ TEST_F(StandinEngineTest, ShutdownWaitsForTheLockAndAKeptMessengerOutlivesTheEng
 }
 
 TEST_F(StandinEngineTest, EachPluginLibraryAcceptsOnlyTheRegistrarGivenForItsName) {
-  const struct {
-    const wchar_t* library;
-    std::string name;
-  } rows[] = {
+  // Each library's file name and the name its registrar is asked for.
+  const std::pair<const wchar_t*, std::string> rows[] = {
       {L"audioplayers_windows_plugin.dll", "AudioplayersWindowsPlugin"},
       {L"connectivity_plus_plugin.dll", "ConnectivityPlusWindowsPlugin"},
       {L"file_selector_windows_plugin.dll", "FileSelectorWindows"},
@@ -218,20 +214,20 @@ TEST_F(StandinEngineTest, EachPluginLibraryAcceptsOnlyTheRegistrarGivenForItsNam
   ASSERT_NE(engine, nullptr);
   std::vector<std::string> expected = {"args 0"};
   for (const auto& row : rows) {
-    const std::string function = row.name + "RegisterWithRegistrar";
-    HMODULE library = LoadLibraryW(row.library);
+    const std::string function = row.second + "RegisterWithRegistrar";
+    HMODULE library = LoadLibraryW(row.first);
     ASSERT_NE(library, nullptr) << function;
     using Registration = void (*)(FlutterDesktopPluginRegistrarRef);
     auto registration = reinterpret_cast<Registration>(
         reinterpret_cast<void*>(GetProcAddress(library, function.c_str())));
     ASSERT_NE(registration, nullptr) << function;
-    registration(FlutterDesktopEngineGetPluginRegistrar(engine, row.name.c_str()));
+    registration(FlutterDesktopEngineGetPluginRegistrar(engine, row.second.c_str()));
     // Another plug-in's registrar, and none at all.
     registration(FlutterDesktopEngineGetPluginRegistrar(engine, "ThermalPrinterPlugin"));
     registration(nullptr);
     expected.insert(
         expected.end(),
-        {"registrar " + row.name, "plugin " + function, "registrar ThermalPrinterPlugin",
+        {"registrar " + row.second, "plugin " + function, "registrar ThermalPrinterPlugin",
          "plugin " + function, "fault " + function, "plugin " + function, "fault " + function});
     FreeLibrary(library);
   }

@@ -41,10 +41,6 @@ class TestHost {
   }
   ~TestHost() {
     if (window_ != nullptr) DestroyWindow(window_);  // its timers end with it
-    // The quit request of an early end must not end the next test's message loop.
-    MSG quit;
-    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
   }
 
   // Answers each message on "kestro/late" with its own bytes after (first byte × 20) ms, from a
@@ -60,7 +56,7 @@ class TestHost {
     if (close_after_ms > 0) SetTimer(window_, kCloseTimer, close_after_ms, nullptr);
     const UINT_PTR limit = SetTimer(nullptr, 0, 10000, nullptr);
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (window_ != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
       if (message.message == WM_TIMER && message.hwnd == nullptr && message.wParam == limit) break;
       DispatchMessageW(&message);
     }
@@ -108,7 +104,6 @@ class TestHost {
     if (host != nullptr && message == WM_DESTROY) {
       FlutterDesktopViewControllerDestroy(std::exchange(host->controller_, nullptr));
       host->window_ = nullptr;
-      PostQuitMessage(0);
     } else if (host != nullptr && message == WM_TIMER) {
       host->OnTimer(wparam);
     } else if (host != nullptr && message >= WM_USER && message < 0xC000) {
