@@ -141,10 +141,9 @@ std::vector<RecordedResponse> RecordingEngine::responses() const {
 }
 
 std::optional<InstalledCallback> RecordingEngine::CallbackFor(const std::string& channel) const {
-  std::map<std::string, InstalledCallback> installed = callbacks();
-  auto found = installed.find(channel);
-  if (found == installed.end()) return std::nullopt;
-  return found->second;
+  const std::map<std::string, InstalledCallback> installed = callbacks();
+  const auto found = installed.find(channel);
+  return found == installed.end() ? std::nullopt : std::make_optional(found->second);
 }
 
 std::map<std::string, InstalledCallback> RecordingEngine::callbacks() const {
@@ -152,13 +151,11 @@ std::map<std::string, InstalledCallback> RecordingEngine::callbacks() const {
 }
 
 std::vector<SentMessage> RecordingEngine::accepted_sends() const { return state_->Sends(false); }
-
 std::vector<SentMessage> RecordingEngine::plain_sends() const { return state_->Sends(true); }
 
 std::vector<SentMessage> RecordingEngine::pending_replies() const {
-  std::lock_guard<std::mutex> guard(state_->mutex);
   std::vector<SentMessage> messages;
-  for (const auto& pending : state_->pending) messages.push_back(pending.message);
+  for (const auto& pending : state_->Copy(&State::pending)) messages.push_back(pending.message);
   return messages;
 }
 
@@ -181,12 +178,10 @@ void RecordingEngine::DestroyEngine() {
   state_->Release();
 }
 
+// Copies of the records, each taken under the lock.
 int RecordingEngine::reference_count() const { return state_->Copy(&State::references); }
-
 int RecordingEngine::locks_held() const { return state_->Copy(&State::locks_held); }
-
 std::vector<std::string> RecordingEngine::calls() const { return state_->Copy(&State::calls); }
-
 std::vector<std::string> RecordingEngine::faults() const { return state_->Copy(&State::faults); }
 
 }  // namespace kestro_test

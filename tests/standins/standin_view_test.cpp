@@ -16,7 +16,8 @@ using Lines = std::vector<std::string>;
 
 // Plays the host's part for an engine started on the bundle: a top-level window whose content is
 // the engine's view, and the message loop. Messages in the WM_USER range that reach the window
-// are kept.
+// are kept; each message on "kestro/late" is answered with its own bytes after (first byte × 20)
+// ms, from a timer on the UI thread.
 class TestHost {
  public:
   explicit TestHost(const std::filesystem::path& bundle)
@@ -38,16 +39,11 @@ class TestHost {
     HWND view = FlutterDesktopViewGetHWND(FlutterDesktopViewControllerGetView(controller_));
     SetParent(view, window_);
     MoveWindow(view, 0, 0, 320, 240, TRUE);
+    FlutterDesktopMessengerSetCallback(FlutterDesktopEngineGetMessenger(engine_), "kestro/late",
+                                       &TestHost::OnMessage, this);
   }
   ~TestHost() {
     if (window_ != nullptr) DestroyWindow(window_);  // its timers end with it
-  }
-
-  // Answers each message on "kestro/late" with its own bytes after (first byte × 20) ms, from a
-  // timer on the UI thread.
-  void AnswerLate() {
-    FlutterDesktopMessengerSetCallback(FlutterDesktopEngineGetMessenger(engine_), "kestro/late",
-                                       &TestHost::OnMessage, this);
   }
 
   // Runs the message loop until the window is gone (false after 10 s); close_after_ms > 0 closes
@@ -164,9 +160,9 @@ TEST_F(StandinViewTest, FramesRepliesMalformedLinesAndPostedMessages) {
   // With a view the reply comes from the message loop, after the send returned.
   EXPECT_EQ(seen.events, (Lines{"first frame", "sent", "second frame", "reply"}));
   EXPECT_EQ(host.user_messages, Lines{"0x401 7 9"});
-  Lines expected = {
-      "args 0",     "view 320 240", "frame",      "redraw", "redraw", "event kestro/ask -",
-      "next-frame", "frame",        "next-frame", "frame"};
+  Lines expected = {"args 0", "view 320 240",       "callback kestro/late", "frame", "redraw",
+                    "redraw", "event kestro/ask -", "next-frame",           "frame", "next-frame",
+                    "frame"};
   for (int line = 1; line <= 12; ++line) expected.push_back("script-error " + std::to_string(line));
   expected.insert(expected.end(), {"send kestro/x 0a0b", "reply kestro/x none", "destroyed"});
   EXPECT_EQ(Transcript(), expected);
@@ -197,7 +193,6 @@ TEST(StandinLateReplyTest, SendWaitsUpToTheTimeOutAndLateRepliesAreMarked) {
     StandinFolder folder;
     TestHost host(folder.WriteBundle(c.script));
     ASSERT_NE(host.controller(), nullptr);
-    host.AnswerLate();
     ASSERT_TRUE(host.RunUntilClosed(c.close_after_ms));
     Lines played = folder.Transcript();  // without frames: they come whenever the view paints
     played.erase(std::remove(played.begin(), played.end(), "frame"), played.end());
