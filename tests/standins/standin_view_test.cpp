@@ -15,9 +15,8 @@ using StandinViewTest = StandinTest;
 using Lines = std::vector<std::string>;
 
 // Plays the host's part for an engine started on the bundle: a top-level window whose content is
-// the engine's view, and the message loop. Messages in the WM_USER range that reach the window
-// are kept; each message on "kestro/late" is answered with its own bytes after (first byte × 20)
-// ms, from a timer on the UI thread.
+// the engine's view, and the message loop. Each message on "kestro/late" is answered with its own
+// bytes after (first byte × 20) ms, from a timer on the UI thread.
 class TestHost {
  public:
   explicit TestHost(const std::filesystem::path& bundle)
@@ -62,7 +61,12 @@ class TestHost {
 
   FlutterDesktopEngineRef engine() const { return engine_; }
   FlutterDesktopViewControllerRef controller() const { return controller_; }
-  std::vector<std::string> user_messages;  // "<message in hex> <wparam> <lparam>"
+  // What reached the host, in order: its callbacks' events and the messages in the WM_USER range
+  // ("message <hex> <wparam> <lparam>"), each marked when it came off the UI thread.
+  std::vector<std::string> seen;
+  void See(const std::string& event) {
+    seen.push_back(event + (GetCurrentThreadId() == ui_thread_ ? "" : " off the UI thread"));
+  }
 
  private:
   static constexpr UINT_PTR kCloseTimer = 0x7FFF;  // late answers use timers 1, 2, ...
@@ -104,12 +108,14 @@ class TestHost {
       host->OnTimer(wparam);
     } else if (host != nullptr && message >= WM_USER && message < 0xC000) {
       std::ostringstream text;
-      text << std::hex << std::showbase << message << std::dec << " " << wparam << " " << lparam;
-      host->user_messages.push_back(text.str());
+      text << "message " << std::hex << std::showbase << message << std::dec << " " << wparam << " "
+           << lparam;
+      host->See(text.str());
     }
     return DefWindowProcW(window, message, wparam, lparam);
   }
 
+  const DWORD ui_thread_ = GetCurrentThreadId();
   BundleProperties properties_;
   FlutterDesktopEngineRef engine_;
   HWND window_ = nullptr;
@@ -117,32 +123,20 @@ class TestHost {
   std::vector<Answer> answers_;
 };
 
-// What the frame and reply callbacks saw, in order, each marked when it ran off the UI thread.
-struct Seen {
-  FlutterDesktopEngineRef engine;
-  FlutterDesktopViewControllerRef controller;
-  std::vector<std::string> events;
-  DWORD ui_thread = GetCurrentThreadId();
-
-  void Add(const std::string& event) {
-    events.push_back(event + (GetCurrentThreadId() == ui_thread ? "" : " off the UI thread"));
-  }
-};
-
-void OnSecondFrame(void* seen) { static_cast<Seen*>(seen)->Add("second frame"); }
-void OnReply(const uint8_t*, size_t, void* seen) { static_cast<Seen*>(seen)->Add("reply"); }
+void OnSecondFrame(void* host) { static_cast<TestHost*>(host)->See("second frame"); }
+void OnReply(const uint8_t*, size_t, void* host) { static_cast<TestHost*>(host)->See("reply"); }
 
 // Asks for two more frames, sends with a reply and installs a second callback: that one must run
 // on the first of those frames only.
 void OnFirstFrame(void* user_data) {
-  auto* seen = static_cast<Seen*>(user_data);
-  seen->Add("first frame");
-  FlutterDesktopViewControllerForceRedraw(seen->controller);
-  FlutterDesktopViewControllerForceRedraw(seen->controller);
-  FlutterDesktopMessengerSendWithReply(FlutterDesktopEngineGetMessenger(seen->engine), "kestro/ask",
-                                       nullptr, 0, &OnReply, seen);
-  seen->Add("sent");
-  FlutterDesktopEngineSetNextFrameCallback(seen->engine, &OnSecondFrame, seen);
+  auto* host = static_cast<TestHost*>(user_data);
+  host->See("first frame");
+  FlutterDesktopViewControllerForceRedraw(host->controller());
+  FlutterDesktopViewControllerForceRedraw(host->controller());
+  FlutterDesktopMessengerSendWithReply(FlutterDesktopEngineGetMessenger(host->engine()),
+                                       "kestro/ask", nullptr, 0, &OnReply, host);
+  host->See("sent");
+  FlutterDesktopEngineSetNextFrameCallback(host->engine(), &OnSecondFrame, host);
 }
 
 TEST_F(StandinViewTest, FramesRepliesMalformedLinesAndPostedMessages) {
@@ -153,13 +147,12 @@ TEST_F(StandinViewTest, FramesRepliesMalformedLinesAndPostedMessages) {
                   "# a comment, then an empty line\n\r\npost 0x0401 7 9\n"
                   "send kestro/x 0a 0B # two hex words\nwait 50\nclose\n"));
   ASSERT_NE(host.controller(), nullptr);
-  Seen seen{host.engine(), host.controller(), {}};
-  FlutterDesktopEngineSetNextFrameCallback(host.engine(), &OnFirstFrame, &seen);
+  FlutterDesktopEngineSetNextFrameCallback(host.engine(), &OnFirstFrame, &host);
 
   ASSERT_TRUE(host.RunUntilClosed()) << "the script's close never reached the window";
   // With a view the reply comes from the message loop, after the send returned.
-  EXPECT_EQ(seen.events, (Lines{"first frame", "sent", "second frame", "reply"}));
-  EXPECT_EQ(host.user_messages, Lines{"0x401 7 9"});
+  EXPECT_EQ(host.seen,
+            (Lines{"first frame", "sent", "second frame", "reply", "message 0x401 7 9"}));
   Lines expected = {"args 0", "view 320 240",       "callback kestro/late", "frame", "redraw",
                     "redraw", "event kestro/ask -", "next-frame",           "frame", "next-frame",
                     "frame"};
