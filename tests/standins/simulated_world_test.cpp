@@ -133,11 +133,7 @@ TEST_F(WorldTest, WithoutARadioConnectsFailWithNetworkDown) {
 }
 
 TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
-  struct Case {
-    std::string line;
-    const char* what;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"printer 00:00:00:00:00:09 rate=10", "printer 00:00:00:00:00:09 given twice"},
       {"device 00:11:22:33:44:55 0 - " + std::string(248, 'n'),
        "the device name is longer than 247 UTF-16 units"},
@@ -171,14 +167,12 @@ TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
       {"printer 00:11:22:33:44:55 connect-ms=99999999999",
        "bad value for connect-ms: \"99999999999\""},
   };
-  for (const Case& c : cases) {
+  for (const auto& [line, what] : cases) {
     SimulatedWorld world;
     WorldError error;
     EXPECT_FALSE(
-        ParseSimulatedWorld("# world\nprinter 00:00:00:00:00:09\n" + c.line + "\n", &world, &error))
-        << c.line;
-    EXPECT_EQ(error.line, 3u) << c.line;
-    EXPECT_EQ(error.what, c.what) << c.line;
+        ParseSimulatedWorld("# world\nprinter 00:00:00:00:00:09\n" + line + "\n", &world, &error));
+    EXPECT_EQ(std::to_string(error.line) + ": " + error.what, "3: " + what);
   }
 }
 

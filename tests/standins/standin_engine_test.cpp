@@ -213,21 +213,21 @@ TEST_F(StandinEngineTest, EachPluginLibraryAcceptsOnlyTheRegistrarGivenForItsNam
   FlutterDesktopEngineRef engine = NewEngine();
   ASSERT_NE(engine, nullptr);
   std::vector<std::string> expected = {"args 0"};
-  for (const auto& row : rows) {
-    const std::string function = row.second + "RegisterWithRegistrar";
-    HMODULE library = LoadLibraryW(row.first);
+  for (const auto& [library_name, name] : rows) {
+    const std::string function = name + "RegisterWithRegistrar";
+    HMODULE library = LoadLibraryW(library_name);
     ASSERT_NE(library, nullptr) << function;
     using Registration = void (*)(FlutterDesktopPluginRegistrarRef);
     auto registration = reinterpret_cast<Registration>(
         reinterpret_cast<void*>(GetProcAddress(library, function.c_str())));
     ASSERT_NE(registration, nullptr) << function;
-    registration(FlutterDesktopEngineGetPluginRegistrar(engine, row.second.c_str()));
+    registration(FlutterDesktopEngineGetPluginRegistrar(engine, name.c_str()));
     // Another plug-in's registrar, and none at all.
     registration(FlutterDesktopEngineGetPluginRegistrar(engine, "ThermalPrinterPlugin"));
     registration(nullptr);
     expected.insert(
         expected.end(),
-        {"registrar " + row.second, "plugin " + function, "registrar ThermalPrinterPlugin",
+        {"registrar " + name, "plugin " + function, "registrar ThermalPrinterPlugin",
          "plugin " + function, "fault " + function, "plugin " + function, "fault " + function});
     FreeLibrary(library);
   }
