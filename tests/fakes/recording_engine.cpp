@@ -25,8 +25,6 @@ struct FlutterDesktopPluginRegistrar {
   State* state;
 };
 
-struct FlutterDesktopEngine : FlutterDesktopPluginRegistrar {};
-
 namespace kestro_test {
 
 struct RecordingEngine::State {
@@ -39,7 +37,6 @@ struct RecordingEngine::State {
   mutable std::mutex mutex;   // guards every field below
   std::mutex messenger_lock;  // what FlutterDesktopMessengerLock takes
   FlutterDesktopMessenger* messenger = nullptr;
-  FlutterDesktopEngine engine{{this}};
   FlutterDesktopPluginRegistrar registrar{this};
   int references = 1;  // the engine's own
   bool destroyed = false;
@@ -188,11 +185,6 @@ std::vector<std::string> RecordingEngine::faults() const { return state_->Copy(&
 
 extern "C" {
 
-FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(FlutterDesktopEngineRef engine) {
-  auto guard = engine->state->Enter(__func__);
-  return engine->state->messenger;
-}
-
 FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
     FlutterDesktopPluginRegistrarRef registrar) {
   auto guard = registrar->state->Enter(__func__);
@@ -284,14 +276,12 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRe
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
   State* state = messenger->state.get();
-  {
-    auto guard = state->Enter(__func__);
-    if (state->locks_held == 0) {
-      state->faults.push_back("messenger unlocked without being locked");
-      return;
-    }
-    --state->locks_held;
+  auto guard = state->Enter(__func__);
+  if (state->locks_held == 0) {
+    state->faults.push_back("messenger unlocked without being locked");
+    return;
   }
+  --state->locks_held;
   state->messenger_lock.unlock();
 }
 

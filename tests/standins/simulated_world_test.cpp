@@ -48,7 +48,7 @@ class WorldTest : public ::testing::Test {
   SimulatedBluetoothStack stack_;
 };
 
-TEST_F(WorldTest, DevicesAreListedAsWritten) {
+TEST_F(WorldTest, DevicesAreListedAsWrittenAndNameTheirFiles) {
   Load(
       "# a comment\n\nradio present\n"
       "device 00:11:22:33:44:55 0x040680 remembered,authenticated Кухня 1\n"
@@ -81,6 +81,9 @@ TEST_F(WorldTest, DevicesAreListedAsWritten) {
   stack_.FindRadioClose(radio_find);
   stack_.CloseHandle(radio);
   EXPECT_EQ(stack_.faults(), std::vector<std::string>());
+  // The printers' file names: Windows ignores case, so only this check sees a wrong one.
+  EXPECT_EQ(AddressFileName(0x00AB0C0D0E0Full), "00AB0C0D0E0F");
+  EXPECT_EQ(AddressFileName(0xFFFF001122334455ull), "001122334455");
 }
 
 TEST_F(WorldTest, PrintersConnectAndTakePartsAsWritten) {
@@ -174,12 +177,6 @@ TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
         ParseSimulatedWorld("# world\nprinter 00:00:00:00:00:09\n" + line + "\n", &world, &error));
     EXPECT_EQ(std::to_string(error.line) + ": " + error.what, "3: " + what);
   }
-}
-
-// The printers' file names: Windows ignores case, so only this test sees a wrong one.
-TEST(SimulatedWorldTest, AddressFileNameIsTwelveUpperCaseHexDigits) {
-  EXPECT_EQ(AddressFileName(0x00AB0C0D0E0Full), "00AB0C0D0E0F");
-  EXPECT_EQ(AddressFileName(0xFFFF001122334455ull), "001122334455");
 }
 
 }  // namespace

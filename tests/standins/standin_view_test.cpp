@@ -4,6 +4,7 @@
 // what is owed, a reply after the time-out is written as late).
 #include <algorithm>
 #include <sstream>
+#include <tuple>
 #include <utility>
 
 #include "tests/standins/standin_fixture.h"
@@ -11,7 +12,6 @@
 namespace kestro_standin_test {
 namespace {
 
-using StandinViewTest = StandinTest;
 using Lines = std::vector<std::string>;
 
 // Plays the host's part for an engine started on the bundle: a top-level window whose content is
@@ -70,18 +70,14 @@ class TestHost {
 
  private:
   static constexpr UINT_PTR kCloseTimer = 0x7FFF;  // late answers use timers 1, 2, ...
-  struct Answer {
-    FlutterDesktopMessengerRef messenger;
-    const FlutterDesktopMessageResponseHandle* handle;
-    std::vector<uint8_t> bytes;
-  };
+  using Answer = std::pair<const FlutterDesktopMessageResponseHandle*, std::vector<uint8_t>>;
 
-  static void OnMessage(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message,
+  static void OnMessage(FlutterDesktopMessengerRef, const FlutterDesktopMessage* message,
                         void* user_data) {
     auto* host = static_cast<TestHost*>(user_data);
-    host->answers_.push_back(Answer{messenger,
-                                    message->response_handle,
-                                    {message->message, message->message + message->message_size}});
+    host->answers_.emplace_back(
+        message->response_handle,
+        std::vector<uint8_t>(message->message, message->message + message->message_size));
     const UINT delay = message->message_size > 0 ? message->message[0] * 20u : 0u;
     SetTimer(host->window_, host->answers_.size(), delay, nullptr);
   }
@@ -91,9 +87,9 @@ class TestHost {
       PostMessageW(window_, WM_CLOSE, 0, 0);
       return;
     }
-    const Answer answer = answers_[timer - 1];  // answering may add answers
-    FlutterDesktopMessengerSendResponse(answer.messenger, answer.handle, answer.bytes.data(),
-                                        answer.bytes.size());
+    const auto [handle, bytes] = answers_[timer - 1];  // a copy: answering may add answers
+    FlutterDesktopMessengerSendResponse(FlutterDesktopEngineGetMessenger(engine_), handle,
+                                        bytes.data(), bytes.size());
   }
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_NCCREATE) {
@@ -139,7 +135,7 @@ void OnFirstFrame(void* user_data) {
   FlutterDesktopEngineSetNextFrameCallback(host->engine(), &OnSecondFrame, host);
 }
 
-TEST_F(StandinViewTest, FramesRepliesMalformedLinesAndPostedMessages) {
+TEST_F(StandinTest, FramesRepliesMalformedLinesAndPostedMessages) {
   TestHost host(
       // Lines 1 to 12 are malformed.
       WriteBundle("send kestro/x 123\nsend kestro/x zz\nsend kestro/x\nwait\nwait soon\npost\n"
@@ -162,11 +158,7 @@ TEST_F(StandinViewTest, FramesRepliesMalformedLinesAndPostedMessages) {
 }
 
 TEST(StandinLateReplyTest, SendWaitsUpToTheTimeOutAndLateRepliesAreMarked) {
-  const struct {
-    const char* script;
-    UINT close_after_ms;
-    Lines played;
-  } cases[] = {
+  const std::tuple<const char*, UINT, Lines> cases[] = {
       // Delays: 01 = 20 ms, 28 = 800 ms, 32 = 1 000 ms, 05 = 100 ms.
       {"reply-timeout 300\nsend kestro/late 01\nsend kestro/late 28\nreply-timeout 5000\n"
        "send-async kestro/late 32\nsend-async kestro/late 05\nawait-replies\nawait-replies\n"
@@ -181,15 +173,15 @@ TEST(StandinLateReplyTest, SendWaitsUpToTheTimeOutAndLateRepliesAreMarked) {
        300,
        {"args 0", "view 320 240", "callback kestro/late", "send kestro/late 64", "destroyed"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.script);
+  for (const auto& [script, close_after_ms, expected] : cases) {
+    SCOPED_TRACE(script);
     StandinFolder folder;
-    TestHost host(folder.WriteBundle(c.script));
+    TestHost host(folder.WriteBundle(script));
     ASSERT_NE(host.controller(), nullptr);
-    ASSERT_TRUE(host.RunUntilClosed(c.close_after_ms));
+    ASSERT_TRUE(host.RunUntilClosed(close_after_ms));
     Lines played = folder.Transcript();  // without frames: they come whenever the view paints
     played.erase(std::remove(played.begin(), played.end(), "frame"), played.end());
-    EXPECT_EQ(played, c.played);
+    EXPECT_EQ(played, expected);
   }
 }
 
