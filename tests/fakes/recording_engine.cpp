@@ -44,7 +44,7 @@ struct RecordingEngine::State {
   std::map<std::string, InstalledCallback> callbacks;
   std::vector<std::unique_ptr<FlutterDesktopMessageResponseHandle>> handles;
   std::vector<RecordedResponse> responses;
-  std::vector<std::pair<SentMessage, bool>> sends;  // each with whether it wanted a reply
+  std::vector<SentMessage> accepted, plain;  // messages from the host: all, and those without reply
   std::vector<PendingReply> pending;
   std::vector<std::string> calls;
   std::vector<std::string> faults;
@@ -66,15 +66,6 @@ struct RecordingEngine::State {
   bool OwnsHandle(const FlutterDesktopMessageResponseHandle* handle) const {
     return std::any_of(handles.begin(), handles.end(),
                        [handle](const auto& owned) { return owned.get() == handle; });
-  }
-
-  std::vector<SentMessage> Sends(bool plain_only) const {
-    std::lock_guard<std::mutex> guard(mutex);
-    std::vector<SentMessage> messages;
-    for (const auto& sent : sends) {
-      if (!plain_only || !sent.second) messages.push_back(sent.first);
-    }
-    return messages;
   }
 
   // Drops one reference; the last one frees the messenger object (which may hold the last
@@ -147,8 +138,12 @@ std::map<std::string, InstalledCallback> RecordingEngine::callbacks() const {
   return state_->Copy(&State::callbacks);
 }
 
-std::vector<SentMessage> RecordingEngine::accepted_sends() const { return state_->Sends(false); }
-std::vector<SentMessage> RecordingEngine::plain_sends() const { return state_->Sends(true); }
+std::vector<SentMessage> RecordingEngine::accepted_sends() const {
+  return state_->Copy(&State::accepted);
+}
+std::vector<SentMessage> RecordingEngine::plain_sends() const {
+  return state_->Copy(&State::plain);
+}
 
 std::vector<SentMessage> RecordingEngine::pending_replies() const {
   std::vector<SentMessage> messages;
@@ -230,8 +225,8 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const cha
   State* state = messenger->state.get();
   auto guard = state->Enter(__func__);
   if (state->destroyed) return false;
-  state->sends.emplace_back(
-      kestro_test::SentMessage{channel, Bytes(message, message + message_size)}, false);
+  state->accepted.push_back({channel, Bytes(message, message + message_size)});
+  state->plain.push_back(state->accepted.back());
   return true;
 }
 
@@ -241,9 +236,8 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, 
   State* state = messenger->state.get();
   auto guard = state->Enter(__func__);
   if (state->destroyed) return false;
-  kestro_test::SentMessage sent{channel, Bytes(message, message + message_size)};
-  state->sends.emplace_back(sent, true);
-  state->pending.push_back(State::PendingReply{std::move(sent), reply, user_data});
+  state->accepted.push_back({channel, Bytes(message, message + message_size)});
+  state->pending.push_back(State::PendingReply{state->accepted.back(), reply, user_data});
   return true;
 }
 

@@ -58,9 +58,9 @@ TEST_F(WorldTest, DevicesAreListedAsWrittenAndNameTheirFiles) {
   kestro::DeviceSearchParams search;
   search.size = 40;
   search.return_authenticated = search.return_remembered = search.return_connected = true;
-  kestro::RadioSearchParams radio_search{4};
   kestro::StackHandle radio = 0;
-  const kestro::StackHandle radio_find = stack_.FindFirstRadio(radio_search, &radio);
+  const kestro::StackHandle radio_find =
+      stack_.FindFirstRadio(kestro::RadioSearchParams{4}, &radio);
   ASSERT_NE(radio_find, 0u);
   search.radio = radio;
   kestro::DeviceInfo info;

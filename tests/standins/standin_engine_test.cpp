@@ -32,15 +32,18 @@ class StandinEngineTest : public StandinTest {
       SCOPED_TRACE(handles + " handle to " + call.function);
       const size_t before = Transcript().size();
       call.make();
-      std::vector<std::string> written = Transcript();
+      Lines written = Transcript();
       written.erase(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(before));
-      EXPECT_EQ(written, std::vector<std::string>{std::string("fault ") + call.function});
+      EXPECT_EQ(written, Lines{std::string("fault ") + call.function});
     }
   }
 
+  // An engine on a bundle with this script; a failure to start fails the test.
   FlutterDesktopEngineRef NewEngine(const std::string& script = "") {
     properties_.emplace_back(std::make_unique<BundleProperties>(WriteBundle(script)));
-    return FlutterDesktopEngineCreate(properties_.back()->get());
+    FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(properties_.back()->get());
+    EXPECT_NE(engine, nullptr);
+    return engine;
   }
 
  private:
@@ -139,7 +142,6 @@ TEST_F(StandinEngineTest, NullForeignDestroyedAndSpentHandlesFault) {
                              reinterpret_cast<FlutterDesktopViewRef>(&foreign[4])));
 
   FlutterDesktopEngineRef engine = NewEngine();
-  ASSERT_NE(engine, nullptr);
   FlutterDesktopPluginRegistrarRef registrar =
       FlutterDesktopEngineGetPluginRegistrar(engine, "Plugin");
   FlutterDesktopMessengerRef messenger = FlutterDesktopEngineGetMessenger(engine);
@@ -160,7 +162,6 @@ TEST_F(StandinEngineTest, NullForeignDestroyedAndSpentHandlesFault) {
 
   // A refused view spends the engine it was given.
   FlutterDesktopEngineRef spent = NewEngine("refuse-view\n");
-  ASSERT_NE(spent, nullptr);
   EXPECT_EQ(FlutterDesktopViewControllerCreate(64, 48, spent), nullptr);
   ExpectEachFaults("spent", {KESTRO_CALL(FlutterDesktopEngineReloadSystemFonts, spent),
                              KESTRO_REFUSED_CALL(FlutterDesktopEngineDestroy, spent)});
@@ -168,7 +169,6 @@ TEST_F(StandinEngineTest, NullForeignDestroyedAndSpentHandlesFault) {
 
 TEST_F(StandinEngineTest, ShutdownWaitsForTheLockAndAKeptMessengerOutlivesTheEngine) {
   FlutterDesktopEngineRef engine = NewEngine();
-  ASSERT_NE(engine, nullptr);
   FlutterDesktopMessengerRef kept =
       FlutterDesktopMessengerAddRef(FlutterDesktopEngineGetMessenger(engine));
   ASSERT_NE(kept, nullptr);
@@ -193,8 +193,8 @@ TEST_F(StandinEngineTest, ShutdownWaitsForTheLockAndAKeptMessengerOutlivesTheEng
   FlutterDesktopMessengerSendResponse(
       kept, reinterpret_cast<const FlutterDesktopMessageResponseHandle*>(&kByte), kByte, 1);
   FlutterDesktopMessengerRelease(kept);
-  EXPECT_EQ(Transcript(), (std::vector<std::string>{"args 0", "destroyed",
-                                                    "fault FlutterDesktopMessengerSendResponse"}));
+  EXPECT_EQ(Transcript(),
+            (Lines{"args 0", "destroyed", "fault FlutterDesktopMessengerSendResponse"}));
   ExpectEachFaults("released", {KESTRO_REFUSED_CALL(FlutterDesktopMessengerIsAvailable, kept)});
 }
 
@@ -211,8 +211,7 @@ TEST_F(StandinEngineTest, EachPluginLibraryAcceptsOnlyTheRegistrarGivenForItsNam
       {L"url_launcher_windows_plugin.dll", "UrlLauncherWindows"},
   };
   FlutterDesktopEngineRef engine = NewEngine();
-  ASSERT_NE(engine, nullptr);
-  std::vector<std::string> expected = {"args 0"};
+  Lines expected = {"args 0"};
   for (const auto& [library_name, name] : rows) {
     const std::string function = name + "RegisterWithRegistrar";
     HMODULE library = LoadLibraryW(library_name);

@@ -14,6 +14,8 @@
 
 namespace kestro_standin_test {
 
+using Lines = std::vector<std::string>;
+
 // A private folder holding the transcript (the process's transcript variable names it while this
 // object lives) and the application bundle.
 class StandinFolder {

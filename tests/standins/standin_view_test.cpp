@@ -12,8 +12,6 @@
 namespace kestro_standin_test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // Plays the host's part for an engine started on the bundle: a top-level window whose content is
 // the engine's view, and the message loop. Each message on "kestro/late" is answered with its own
 // bytes after (first byte × 20) ms, from a timer on the UI thread.
@@ -41,9 +39,7 @@ class TestHost {
     FlutterDesktopMessengerSetCallback(FlutterDesktopEngineGetMessenger(engine_), "kestro/late",
                                        &TestHost::OnMessage, this);
   }
-  ~TestHost() {
-    if (window_ != nullptr) DestroyWindow(window_);  // its timers end with it
-  }
+  ~TestHost() { DestroyWindow(window_); }  // its timers end with it; none when already gone
 
   // Runs the message loop until the window is gone (false after 10 s); close_after_ms > 0 closes
   // the window itself after that long.
