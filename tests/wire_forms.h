@@ -84,6 +84,14 @@ inline std::string Error(const std::string& code, const std::string& message,
   return kTrue + Str(code) + (message.empty() ? kNull : Str(message)) + details;
 }
 
+// Lists 256 deep whose innermost, a list of three, begins a 257th level with its first element:
+// "0C 01" x 255, then "0C 03 0C 01 07 03 'abc'".
+inline std::string TooDeepList() {
+  std::string bytes = "\x0c\x03" + List({Str("abc")});
+  for (int i = 0; i < 255; ++i) bytes = List({bytes});
+  return bytes;
+}
+
 }  // namespace wire
 }  // namespace kestro_test
 

@@ -27,31 +27,6 @@ using wire::Success;
 
 const StandardMethodCodec& Codec() { return StandardMethodCodec::ForSerializer(); }
 
-// Records every outcome delivered to it, in order, as "success", "error <code> '<message>'" or
-// "not implemented", followed by " = <encoded bytes>" when a result or details came with it.
-class RecordingResult : public flutter::MethodResult<EncodableValue> {
- public:
-  void Success(const EncodableValue* result) override {
-    outcomes.push_back("success" + Describe(result));
-  }
-  void Error(const std::string& code, const std::string& message,
-             const EncodableValue* details) override {
-    outcomes.push_back("error " + code + " '" + message + "'" + Describe(details));
-  }
-  void NotImplemented() override { outcomes.push_back("not implemented"); }
-
-  std::vector<std::string> outcomes;
-
- private:
-  static std::string Describe(const EncodableValue* value) {
-    if (value == nullptr) return "";
-    Bytes bytes;
-    flutter::ByteBufferStreamWriter writer(&bytes);
-    flutter::StandardCodecSerializer::Shared().WriteValue(*value, &writer);
-    return " = " + std::string(bytes.begin(), bytes.end());
-  }
-};
-
 TEST(StandardMethodCodecTest, EncodesCallsAndEnvelopes) {
   const EncodableValue yes(true);
   const EncodableValue one(1.0);
@@ -92,14 +67,14 @@ TEST(StandardMethodCodecTest, DecodesCalls) {
       {Int32(1), nullptr, EncodableValue(), not_a_name},
       {"", nullptr, EncodableValue(), kInvalidRead + not_a_name},
       // Arguments cut short at the nesting limit make the whole call undecodable.
-      {wire::Call("printBle", "\x0D\x01" + Str("bytes") + TooDeepList()), nullptr, EncodableValue(),
-       kNestingTooDeep},
+      {wire::Call("printBle", "\x0D\x01" + Str("bytes") + wire::TooDeepList()), nullptr,
+       EncodableValue(), kNestingTooDeep},
   };
   for (const Case& c : cases) {
     const Bytes bytes = ToBytes(c.bytes);
-    StderrCapture capture;
+    testing::internal::CaptureStderr();
     const auto call = Codec().DecodeCall(bytes.data(), bytes.size());
-    EXPECT_EQ(capture.Text(), c.error) << (&c - cases);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error) << (&c - cases);
     if (c.name == nullptr) {
       EXPECT_EQ(call, nullptr) << (&c - cases);
       continue;
@@ -129,16 +104,17 @@ TEST(StandardMethodCodecTest, DecodesRepliesIntoTheResult) {
       {wire::kTrue + Int32(1) + wire::kNull + wire::kNull, false, "", ""},
       {wire::kTrue + Str("E") + Int32(1) + wire::kNull, false, "", ""},
       // A result or details cut short at the nesting limit: no envelope.
-      {Success(TooDeepList()), false, "", kNestingTooDeep},
-      {Error("E", "", TooDeepList()), false, "", kNestingTooDeep},
+      {Success(wire::TooDeepList()), false, "", kNestingTooDeep},
+      {Error("E", "", wire::TooDeepList()), false, "", kNestingTooDeep},
   };
   for (const Case& c : cases) {
     const Bytes bytes = ToBytes(c.bytes);
-    RecordingResult result;
-    StderrCapture capture;
+    std::vector<std::string> outcomes;
+    RecordingResult result(&outcomes);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(Codec().DecodeReplyInto(bytes.data(), bytes.size(), &result), c.decoded);
-    EXPECT_EQ(capture.Text(), c.error) << (&c - cases);
-    EXPECT_EQ(result.outcomes,
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error) << (&c - cases);
+    EXPECT_EQ(outcomes,
               c.outcome.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.outcome})
         << (&c - cases);
   }
