@@ -34,8 +34,9 @@ class MessagingBackend {
   virtual ~MessagingBackend() = default;
 
   virtual FlutterDesktopMessengerRef messenger() = 0;
-  // Every message of the host that reached the application, in order.
-  virtual std::vector<ApplicationMessage> Sent() = 0;
+  // Every message of the host that reached the application, in order, as the transcript writes
+  // it: "event <channel> <hex>".
+  virtual std::vector<std::string> Sent() = 0;
   // Lets the application answer, with no bytes, every message that awaits a reply.
   virtual void AnswerWithNothing() = 0;
   // Whether the engine would call the host for messages on the channel.
