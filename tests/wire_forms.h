@@ -33,7 +33,6 @@ inline std::string Padding(size_t at, size_t alignment) {
 const std::string kNull(1, '\x00');
 const std::string kTrue(1, '\x01');
 const std::string kFalse(1, '\x02');
-inline std::string Bool(bool value) { return value ? kTrue : kFalse; }
 inline std::string Int32(int32_t value) {
   return "\x03" + LittleEndian(static_cast<uint32_t>(value), 4);
 }

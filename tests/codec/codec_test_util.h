@@ -21,9 +21,24 @@ using Bytes = std::vector<uint8_t>;
 // The bytes of a wire form, as the codec's streams take them.
 inline Bytes ToBytes(const std::string& bytes) { return Bytes(bytes.begin(), bytes.end()); }
 
+// A value as the shared serializer writes it.
+inline Bytes Encode(const flutter::EncodableValue& value) {
+  Bytes bytes;
+  flutter::ByteBufferStreamWriter writer(&bytes);
+  flutter::StandardCodecSerializer::Shared().WriteValue(value, &writer);
+  return bytes;
+}
+
 // Same alternative and content: neither orders before the other.
 inline bool Same(const flutter::EncodableValue& a, const flutter::EncodableValue& b) {
   return !(a < b) && !(b < a);
+}
+
+// " = <encoded bytes>" for a value, nothing for none.
+inline std::string Describe(const flutter::EncodableValue* value) {
+  if (value == nullptr) return "";
+  const Bytes bytes = Encode(*value);
+  return " = " + std::string(bytes.begin(), bytes.end());
 }
 
 inline const std::string kInvalidRead = "Invalid read in StandardCodecByteStreamReader\n";
@@ -51,14 +66,6 @@ class RecordingResult : public flutter::MethodResult<flutter::EncodableValue> {
   }
 
  private:
-  static std::string Describe(const flutter::EncodableValue* value) {
-    if (value == nullptr) return "";
-    Bytes bytes;
-    flutter::ByteBufferStreamWriter writer(&bytes);
-    flutter::StandardCodecSerializer::Shared().WriteValue(*value, &writer);
-    return " = " + std::string(bytes.begin(), bytes.end());
-  }
-
   std::vector<std::string>* log_;
 };
 

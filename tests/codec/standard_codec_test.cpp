@@ -1,11 +1,14 @@
-// The standard codec's bytes: every value written exactly, the size-field forms, reading values
-// and cut-short input, and the nesting limit that ends a message.
-#include "engine_client/codec/standard_codec_serializer.h"
-
+// The standard codec's bytes: every value, call and reply envelope written exactly, the size-field
+// forms, reading values, calls and replies back from whole, cut-short and undecodable input, and
+// the nesting limit that ends a message.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "engine_client/codec/standard_codec_serializer.h"
+#include "engine_client/codec/standard_method_codec.h"
 
 #include "tests/codec/codec_test_util.h"
 
@@ -18,22 +21,20 @@ using flutter::CustomValue;
 using flutter::EncodableValue;
 using flutter::EncodableValueList;
 using flutter::EncodableValueMap;
+using flutter::MethodCall;
 using flutter::StandardCodecSerializer;
+using flutter::StandardMethodCodec;
 using std::string_literals::operator""s;
+using wire::Error;
 using wire::Int32;
 using wire::Map;
 using wire::Size;
 using wire::Str;
+using wire::Success;
 using wire::TypedList;
 
 const StandardCodecSerializer& Serializer() { return StandardCodecSerializer::Shared(); }
-
-Bytes Encode(const EncodableValue& value) {
-  Bytes bytes;
-  ByteBufferStreamWriter writer(&bytes);
-  Serializer().WriteValue(value, &writer);
-  return bytes;
-}
+const StandardMethodCodec& Codec() { return StandardMethodCodec::ForSerializer(); }
 
 TEST(StandardCodecSerializerTest, WritesExactBytes) {
   struct Case {
@@ -139,7 +140,6 @@ TEST(StandardCodecSerializerTest, ReadsValuesAndTruncatedInput) {
     ByteBufferStreamReader reader(bytes.data(), bytes.size());
     const EncodableValue value = Serializer().ReadNextValue(&reader);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error) << i;
-    EXPECT_EQ(value.index(), c.expected.index()) << i;
     EXPECT_TRUE(Same(value, c.expected)) << i;
     EXPECT_EQ(reader.BytesRemaining(), c.remaining) << i;
     if (const auto* list = std::get_if<EncodableValueList>(&value)) {
@@ -221,6 +221,84 @@ TEST(StandardCodecSerializerTest, NestingGoesThroughDerivedSerializersAndEndsBel
         EXPECT_EQ(reader.BytesRemaining(), c.remaining + 5) << (&c - cases);
       }
     }
+  }
+}
+
+// One codec per serializer; calls and envelopes to the byte.
+TEST(StandardMethodCodecTest, EncodesCallsAndEnvelopes) {
+  static const StandardCodecSerializer other;  // registered codecs outlive it otherwise
+  EXPECT_EQ(&StandardMethodCodec::ForSerializer(&Serializer()), &Codec());
+  EXPECT_NE(&StandardMethodCodec::ForSerializer(&other), &Codec());
+  const EncodableValue yes(true);
+  const EncodableValue one(1.0);
+  const EncodableValue null_value;
+  const EncodableValue details(7);
+  struct Case {
+    std::unique_ptr<std::vector<uint8_t>> encoded;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {Codec().EncodeSuccessReply(&yes), Success(wire::kTrue)},
+      {Codec().EncodeSuccessReply(), Success(wire::kNull)},
+      {Codec().EncodeSuccessReply(&null_value), Success(wire::kNull)},
+      {Codec().EncodeSuccessReply(&one), Success(wire::Float64(1.0, 1))},
+      {Codec().EncodeErrorReply("INVALID_ARGS", "macAddress is required"),
+       Error("INVALID_ARGS", "macAddress is required")},
+      {Codec().EncodeErrorReply("DECODE_ERROR", "", &details), Error("DECODE_ERROR", "", Int32(7))},
+      {Codec().EncodeErrorReply(""), Error("", "")},
+      {Codec().EncodeCall(MethodCall<EncodableValue>("isBleConnected", nullptr)),
+       wire::Call("isBleConnected")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(*c.encoded, ToBytes(c.bytes)) << (&c - cases);
+}
+
+// Calls and replies read back: what was decoded ("call <name> = <arguments>" or the outcome the
+// result received, else "no call" or "no envelope") and the lines written.
+TEST(StandardMethodCodecTest, DecodesCallsAndReplies) {
+  const std::string not_a_name = "Invalid method call; method name is not a string.\n";
+  const std::string arguments =
+      Map({{Str("bytes"), wire::ByteList("\x1B")}, {Str("macAddress"), Str("A")}});
+  struct Case {
+    bool call;  // else a reply
+    std::string bytes;
+    std::string decoded;
+    std::string error;
+  };
+  const Case cases[] = {
+      {true, Str("isBleConnected"), "call isBleConnected = " + wire::kNull, kInvalidRead},
+      {true, wire::Call("printBle", arguments) + "\xFF", "call printBle = " + arguments, ""},
+      {true, Int32(1), "no call", not_a_name},
+      {true, "", "no call", kInvalidRead + not_a_name},
+      // Arguments cut short at the nesting limit make the whole call undecodable.
+      {true, wire::Call("printBle", "\x0D\x01" + Str("bytes") + wire::TooDeepList()), "no call",
+       kNestingTooDeep},
+      {false, Success(wire::kTrue), "success = " + wire::kTrue, ""},
+      {false, Success(wire::kNull), "success", ""},
+      {false, "", "success", kInvalidRead + kInvalidRead},
+      {false, Error("DECODE_ERROR", ""), "error DECODE_ERROR ''", ""},
+      {false, Error("E", "hi", Int32(5)), "error E 'hi' = " + Int32(5), ""},
+      {false, wire::kFalse, "no envelope", ""},
+      // Not envelopes: a code that is not text, a message that is neither text nor null.
+      {false, wire::kTrue + Int32(1) + wire::kNull + wire::kNull, "no envelope", ""},
+      {false, wire::kTrue + Str("E") + Int32(1) + wire::kNull, "no envelope", ""},
+      // A result or details cut short at the nesting limit: no envelope.
+      {false, Success(wire::TooDeepList()), "no envelope", kNestingTooDeep},
+      {false, Error("E", "", wire::TooDeepList()), "no envelope", kNestingTooDeep},
+  };
+  for (const Case& c : cases) {
+    const Bytes bytes = ToBytes(c.bytes);
+    std::vector<std::string> decoded;
+    RecordingResult result(&decoded);
+    testing::internal::CaptureStderr();
+    if (c.call) {
+      const auto call = Codec().DecodeCall(bytes.data(), bytes.size());
+      decoded.push_back(call ? "call " + call->MethodName() + Describe(call->Arguments())
+                             : "no call");
+    } else if (!Codec().DecodeReplyInto(bytes.data(), bytes.size(), &result)) {
+      decoded.push_back("no envelope");
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error) << (&c - cases);
+    EXPECT_EQ(decoded, std::vector<std::string>{c.decoded}) << (&c - cases);
   }
 }
 
