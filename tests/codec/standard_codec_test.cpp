@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine_client/codec/standard_codec_serializer.h"
@@ -36,40 +37,50 @@ using wire::TypedList;
 const StandardCodecSerializer& Serializer() { return StandardCodecSerializer::Shared(); }
 const StandardMethodCodec& Codec() { return StandardMethodCodec::ForSerializer(); }
 
-TEST(StandardCodecSerializerTest, WritesExactBytes) {
-  struct Case {
-    EncodableValue value;
-    std::string bytes;
-    std::string error;
+// Values, calls and reply envelopes to the byte, through the one codec of the serializer; a custom
+// value writes a null and one line.
+TEST(StandardCodecTest, WritesExactBytes) {
+  static const StandardCodecSerializer other;  // registered codecs outlive it otherwise
+  EXPECT_EQ(&StandardMethodCodec::ForSerializer(&Serializer()), &Codec());
+  EXPECT_NE(&StandardMethodCodec::ForSerializer(&other), &Codec());
+  const EncodableValue yes(true), one(1.0), null_value, details(7);
+  testing::internal::CaptureStderr();
+  const std::pair<Bytes, std::string> cases[] = {
+      {Encode(EncodableValue()), wire::kNull},
+      {Encode(true), wire::kTrue},
+      {Encode(false), wire::kFalse},
+      {Encode(-1), Int32(-1)},
+      {Encode(int64_t{5}), wire::Int64(5)},
+      {Encode(1.0), wire::Float64(1.0)},
+      {Encode("bytes"), Str("bytes")},
+      {Encode(std::vector<uint8_t>{1, 255}), wire::ByteList("\x01\xFF")},
+      {Encode(std::vector<int32_t>{1}), TypedList('\x09', std::vector<int32_t>{1})},
+      {Encode(std::vector<int32_t>{}), TypedList('\x09', std::vector<int32_t>{})},
+      {Encode(std::vector<int64_t>{-2}), TypedList('\x0A', std::vector<int64_t>{-2})},
+      {Encode(std::vector<double>{}), TypedList('\x0B', std::vector<double>{})},
+      {Encode(std::vector<double>{1.0}), TypedList('\x0B', std::vector<double>{1.0})},
+      {Encode(std::vector<float>{1.0f}), TypedList('\x0E', std::vector<float>{1.0f})},
+      {Encode(EncodableValueList{1, "a"}), wire::List({Int32(1), Str("a")})},
+      {Encode(EncodableValueMap{{"success", true}}), Map({{Str("success"), wire::kTrue}})},
+      {Encode(EncodableValueMap{{"success", 1}, {"bytes", 2}}),
+       Map({{Str("bytes"), Int32(2)}, {Str("success"), Int32(1)}})},
+      {Encode(CustomValue(1)), wire::kNull},
+      {*Codec().EncodeSuccessReply(&yes), Success(wire::kTrue)},
+      {*Codec().EncodeSuccessReply(), Success(wire::kNull)},
+      {*Codec().EncodeSuccessReply(&null_value), Success(wire::kNull)},
+      {*Codec().EncodeSuccessReply(&one), Success(wire::Float64(1.0, 1))},
+      {*Codec().EncodeErrorReply("INVALID_ARGS", "macAddress is required"),
+       Error("INVALID_ARGS", "macAddress is required")},
+      {*Codec().EncodeErrorReply("DECODE_ERROR", "", &details),
+       Error("DECODE_ERROR", "", Int32(7))},
+      {*Codec().EncodeErrorReply(""), Error("", "")},
+      {*Codec().EncodeCall(MethodCall<EncodableValue>("isBleConnected", nullptr)),
+       wire::Call("isBleConnected")},
   };
-  const Case cases[] = {
-      {EncodableValue(), wire::kNull, ""},
-      {true, wire::kTrue, ""},
-      {false, wire::kFalse, ""},
-      {-1, Int32(-1), ""},
-      {int64_t{5}, wire::Int64(5), ""},
-      {1.0, wire::Float64(1.0), ""},
-      {"bytes", Str("bytes"), ""},
-      {std::vector<uint8_t>{1, 255}, wire::ByteList("\x01\xFF"), ""},
-      {std::vector<int32_t>{1}, TypedList('\x09', std::vector<int32_t>{1}), ""},
-      {std::vector<int32_t>{}, TypedList('\x09', std::vector<int32_t>{}), ""},
-      {std::vector<int64_t>{-2}, TypedList('\x0A', std::vector<int64_t>{-2}), ""},
-      {std::vector<double>{}, TypedList('\x0B', std::vector<double>{}), ""},
-      {std::vector<double>{1.0}, TypedList('\x0B', std::vector<double>{1.0}), ""},
-      {std::vector<float>{1.0f}, TypedList('\x0E', std::vector<float>{1.0f}), ""},
-      {EncodableValueList{1, "a"}, wire::List({Int32(1), Str("a")}), ""},
-      {EncodableValueMap{{"success", true}}, Map({{Str("success"), wire::kTrue}}), ""},
-      {EncodableValueMap{{"success", 1}, {"bytes", 2}},
-       Map({{Str("bytes"), Int32(2)}, {Str("success"), Int32(1)}}), ""},
-      {CustomValue(1), wire::kNull,
-       "Unhandled custom type in StandardCodecSerializer::WriteValue. Custom types require codec "
-       "extensions.\n"},
-  };
-  for (const Case& c : cases) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Encode(c.value), ToBytes(c.bytes)) << (&c - cases);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error) << (&c - cases);
-  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Unhandled custom type in StandardCodecSerializer::WriteValue. Custom types require "
+            "codec extensions.\n");
+  for (const auto& c : cases) EXPECT_EQ(c.first, ToBytes(c.second)) << (&c - cases);
 }
 
 // Each size field form written and read back; above the format's limit only a null and one line.
@@ -222,34 +233,6 @@ TEST(StandardCodecSerializerTest, NestingGoesThroughDerivedSerializersAndEndsBel
       }
     }
   }
-}
-
-// One codec per serializer; calls and envelopes to the byte.
-TEST(StandardMethodCodecTest, EncodesCallsAndEnvelopes) {
-  static const StandardCodecSerializer other;  // registered codecs outlive it otherwise
-  EXPECT_EQ(&StandardMethodCodec::ForSerializer(&Serializer()), &Codec());
-  EXPECT_NE(&StandardMethodCodec::ForSerializer(&other), &Codec());
-  const EncodableValue yes(true);
-  const EncodableValue one(1.0);
-  const EncodableValue null_value;
-  const EncodableValue details(7);
-  struct Case {
-    std::unique_ptr<std::vector<uint8_t>> encoded;
-    std::string bytes;
-  };
-  const Case cases[] = {
-      {Codec().EncodeSuccessReply(&yes), Success(wire::kTrue)},
-      {Codec().EncodeSuccessReply(), Success(wire::kNull)},
-      {Codec().EncodeSuccessReply(&null_value), Success(wire::kNull)},
-      {Codec().EncodeSuccessReply(&one), Success(wire::Float64(1.0, 1))},
-      {Codec().EncodeErrorReply("INVALID_ARGS", "macAddress is required"),
-       Error("INVALID_ARGS", "macAddress is required")},
-      {Codec().EncodeErrorReply("DECODE_ERROR", "", &details), Error("DECODE_ERROR", "", Int32(7))},
-      {Codec().EncodeErrorReply(""), Error("", "")},
-      {Codec().EncodeCall(MethodCall<EncodableValue>("isBleConnected", nullptr)),
-       wire::Call("isBleConnected")},
-  };
-  for (const Case& c : cases) EXPECT_EQ(*c.encoded, ToBytes(c.bytes)) << (&c - cases);
 }
 
 // Calls and replies read back: what was decoded ("call <name> = <arguments>" or the outcome the
