@@ -19,14 +19,10 @@ struct ApplicationMessage {
 
 // Bytes as the transcript writes them: lower-case hex pairs, "-" for none.
 inline std::string Hex(const std::vector<uint8_t>& bytes) {
-  if (bytes.empty()) return "-";
   static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  for (uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0f];
-  }
-  return text;
+  for (uint8_t byte : bytes) text += {kDigits[byte >> 4], kDigits[byte & 0x0f]};
+  return bytes.empty() ? "-" : text;
 }
 
 class MessagingBackend {
