@@ -10,7 +10,6 @@
 
 #include "engine_client/codec/standard_codec_serializer.h"
 #include "engine_client/codec/standard_method_codec.h"
-
 #include "tests/codec/codec_test_util.h"
 
 namespace kestro_test {
