@@ -33,7 +33,6 @@ inline std::string Padding(size_t at, size_t alignment) {
 const std::string kNull(1, '\x00');
 const std::string kTrue(1, '\x01');
 const std::string kFalse(1, '\x02');
-inline std::string Bool(bool value) { return value ? kTrue : kFalse; }
 inline std::string Int32(int32_t value) {
   return "\x03" + LittleEndian(static_cast<uint32_t>(value), 4);
 }
@@ -82,6 +81,14 @@ inline std::string Success(const std::string& value) { return kNull + value; }
 inline std::string Error(const std::string& code, const std::string& message,
                          const std::string& details = kNull) {
   return kTrue + Str(code) + (message.empty() ? kNull : Str(message)) + details;
+}
+
+// Lists 256 deep whose innermost, a list of three, begins a 257th level with its first element:
+// "0C 01" x 255, then "0C 03 0C 01 07 03 'abc'".
+inline std::string TooDeepList() {
+  std::string bytes = "\x0c\x03" + List({Str("abc")});
+  for (int i = 0; i < 255; ++i) bytes = List({bytes});
+  return bytes;
 }
 
 }  // namespace wire

@@ -19,14 +19,10 @@ struct ApplicationMessage {
 
 // Bytes as the transcript writes them: lower-case hex pairs, "-" for none.
 inline std::string Hex(const std::vector<uint8_t>& bytes) {
-  if (bytes.empty()) return "-";
   static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  for (uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0f];
-  }
-  return text;
+  for (uint8_t byte : bytes) text += {kDigits[byte >> 4], kDigits[byte & 0x0f]};
+  return bytes.empty() ? "-" : text;
 }
 
 class MessagingBackend {
@@ -34,8 +30,9 @@ class MessagingBackend {
   virtual ~MessagingBackend() = default;
 
   virtual FlutterDesktopMessengerRef messenger() = 0;
-  // Every message of the host that reached the application, in order.
-  virtual std::vector<ApplicationMessage> Sent() = 0;
+  // Every message of the host that reached the application, in order, as the transcript writes
+  // it: "event <channel> <hex>".
+  virtual std::vector<std::string> Sent() = 0;
   // Lets the application answer, with no bytes, every message that awaits a reply.
   virtual void AnswerWithNothing() = 0;
   // Whether the engine would call the host for messages on the channel.

@@ -21,10 +21,10 @@ class RecordingBackend : public MessagingBackend {
 
   FlutterDesktopMessengerRef messenger() override { return engine_.messenger(); }
 
-  std::vector<ApplicationMessage> Sent() override {
-    std::vector<ApplicationMessage> sent;
+  std::vector<std::string> Sent() override {
+    std::vector<std::string> sent;
     for (const SentMessage& message : engine_.accepted_sends()) {
-      sent.push_back(ApplicationMessage{message.channel, message.bytes});
+      sent.push_back("event " + message.channel + " " + Hex(message.bytes));
     }
     return sent;
   }

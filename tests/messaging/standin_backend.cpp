@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 #include "tests/messaging/messaging_backend.h"
@@ -12,15 +11,6 @@
 
 namespace kestro_test {
 namespace {
-
-std::vector<uint8_t> ParseHex(const std::string& hex) {
-  std::vector<uint8_t> bytes;
-  if (hex == "-") return bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
 
 class StandinBackend : public MessagingBackend, kestro_standin_test::StandinFolder {
  public:
@@ -42,35 +32,22 @@ class StandinBackend : public MessagingBackend, kestro_standin_test::StandinFold
 
   ~StandinBackend() override {
     DestroyEngine();
-    for (const auto& words : TranscriptLines()) {
-      if (!words.empty() && words[0] == "fault")
-        ADD_FAILURE() << "engine library fault in " << words[1];
-    }
+    for (const std::string& line : Lines("fault ")) ADD_FAILURE() << "engine library " << line;
   }
 
   // Still the right handle after shutdown for whoever holds a reference on it.
   FlutterDesktopMessengerRef messenger() override { return messenger_; }
 
-  std::vector<ApplicationMessage> Sent() override {
-    std::vector<ApplicationMessage> sent;
-    for (const auto& words : TranscriptLines()) {
-      if (words.size() == 3 && words[0] == "event") {
-        sent.push_back(ApplicationMessage{words[1], ParseHex(words[2])});
-      }
-    }
-    return sent;
-  }
+  std::vector<std::string> Sent() override { return Lines("event "); }
 
   // Without a view the stand-in answers a host message before its send returns.
   void AnswerWithNothing() override {}
 
   bool HasCallback(const std::string& channel) override {
     bool installed = false;
-    for (const auto& words : TranscriptLines()) {
-      if (words.size() == 2 && words[1] == channel) {
-        if (words[0] == "callback") installed = true;
-        if (words[0] == "callback-removed") installed = false;
-      }
+    for (const std::string& line : Transcript()) {
+      if (line == "callback " + channel) installed = true;
+      if (line == "callback-removed " + channel) installed = false;
     }
     return installed;
   }
@@ -82,20 +59,12 @@ class StandinBackend : public MessagingBackend, kestro_standin_test::StandinFold
       ADD_FAILURE() << "the stand-in refused the view";
       return {};
     }
-    std::vector<std::string> seen;
     for (const DWORD deadline = GetTickCount() + 10000; GetTickCount() < deadline; Sleep(1)) {
       MSG message;
       while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-      seen.clear();
-      size_t replies = 0;
-      for (const auto& words : TranscriptLines()) {
-        if (words.empty() || words[0].rfind("reply", 0) != 0) continue;
-        replies += words[0] == "reply" ? 1 : 0;
-        seen.push_back(words[0] + " " + words[1] + (words.size() > 2 ? " " + words[2] : ""));
-      }
-      if (replies == application_size_) break;
+      if (Lines("reply ").size() == application_size_) break;
     }
-    return seen;
+    return Lines("reply");
   }
 
   // Once a view controller exists it owns the engine, and ending it ends the engine.
@@ -110,13 +79,11 @@ class StandinBackend : public MessagingBackend, kestro_standin_test::StandinFold
   }
 
  private:
-  // Each transcript line split into words.
-  std::vector<std::vector<std::string>> TranscriptLines() const {
-    std::vector<std::vector<std::string>> lines;
+  // The transcript lines that begin with `prefix`.
+  std::vector<std::string> Lines(const std::string& prefix) const {
+    std::vector<std::string> lines;
     for (const std::string& line : Transcript()) {
-      std::istringstream words(line);
-      lines.emplace_back();
-      for (std::string word; words >> word;) lines.back().push_back(word);
+      if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
     }
     return lines;
   }
