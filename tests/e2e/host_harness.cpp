@@ -31,15 +31,16 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Empty when the file does not exist (yet).
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
+}  // namespace
+
+std::string ReadFile(const std::wstring& path) {
+  std::ifstream in(fs::path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
+std::vector<std::string> ReadLines(const std::wstring& path) {
   std::vector<std::string> lines;
-  std::istringstream stream(text);
+  std::istringstream stream(ReadFile(path));
   std::string line;
   while (std::getline(stream, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -47,8 +48,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   }
   return lines;
 }
-
-}  // namespace
 
 std::wstring BinaryFolder() {
   wchar_t path[MAX_PATH];
@@ -72,7 +71,7 @@ RunFolder::RunFolder(const std::string& script, Bundle bundle)
 }
 
 RunFolder::~RunFolder() {
-  for (const std::string& line : SplitLines(ReadFile(transcript_path()))) {
+  for (const std::string& line : Transcript()) {
     if (line.rfind("fault ", 0) == 0) ADD_FAILURE() << "the engine library was misused: " << line;
   }
   std::error_code ignored;
@@ -83,13 +82,9 @@ void RunFolder::AddFakeDwmapi() {
   CopyBeside(BinaryFolder() + L"\\test_only", L"dwmapi.dll", path_);
 }
 
-std::vector<std::string> RunFolder::DwmCalls() const {
-  return SplitLines(ReadFile(dwm_log_path()));
-}
-
 std::vector<std::string> RunFolder::Transcript() const {
   std::vector<std::string> lines;
-  for (std::string line : SplitLines(ReadFile(transcript_path()))) {
+  for (std::string line : ReadLines(path_ + L"\\transcript.txt")) {
     const size_t comment = line.find(" # ");
     if (comment != std::string::npos) line.erase(comment);
     while (!line.empty() && line.back() == ' ') line.pop_back();
@@ -110,8 +105,8 @@ std::vector<std::string> RunFolder::TranscriptAfter(const std::string& line) con
   return std::vector<std::string>(found + 1, lines.end());
 }
 
-bool RunFolder::WaitForTranscriptLine(const std::string& line, DWORD timeout_ms) const {
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+bool RunFolder::WaitForTranscriptLine(const std::string& line) const {
+  const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
   while (!TranscriptHas(line)) {
     if (::GetTickCount64() > deadline) return false;
     ::Sleep(10);
@@ -147,8 +142,9 @@ HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments)
   startup.hStdOutput = null_device;
   startup.hStdError = stderr_file;
 
-  ::SetEnvironmentVariableW(L"KESTRO_STANDIN_TRANSCRIPT", folder.transcript_path().c_str());
-  ::SetEnvironmentVariableW(L"KESTRO_FAKE_DWMAPI_LOG", folder.dwm_log_path().c_str());
+  ::SetEnvironmentVariableW(L"KESTRO_STANDIN_TRANSCRIPT",
+                            (folder.path() + L"\\transcript.txt").c_str());
+  ::SetEnvironmentVariableW(L"KESTRO_FAKE_DWMAPI_LOG", (folder.path() + L"\\dwmapi.txt").c_str());
   const std::wstring executable = folder.executable();
   std::wstring command_line = L"\"" + executable + L"\"";
   if (!arguments.empty()) command_line += L" " + arguments;
@@ -177,32 +173,18 @@ std::optional<DWORD> HostProcess::WaitForExit(DWORD timeout_ms) {
   return code;
 }
 
-std::vector<std::string> HostProcess::StandardErrorLines() {
-  return SplitLines(ReadFile(stderr_path_));
-}
-
-HWND FindProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title) {
-  HWND window = nullptr;
-  while ((window = ::FindWindowExW(nullptr, window, window_class, title)) != nullptr) {
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == process_id) return window;
-  }
-  return nullptr;
-}
-
-HWND WaitForProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title,
-                          DWORD timeout_ms) {
+HWND WaitForWindow(DWORD process_id, const wchar_t* window_class, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   for (;;) {
-    HWND window = FindProcessWindow(process_id, window_class, title);
-    if (window != nullptr || ::GetTickCount64() > deadline) return window;
+    HWND window = nullptr;
+    while ((window = ::FindWindowExW(nullptr, window, window_class, kTitle)) != nullptr) {
+      DWORD owner = 0;
+      ::GetWindowThreadProcessId(window, &owner);
+      if (owner == process_id) return window;
+    }
+    if (::GetTickCount64() >= deadline) return nullptr;
     ::Sleep(10);
   }
-}
-
-HWND WaitForDialog(DWORD process_id, DWORD timeout_ms) {
-  return WaitForProcessWindow(process_id, L"#32770", kTitle, timeout_ms);
 }
 
 std::wstring DialogText(HWND dialog) {
@@ -211,8 +193,6 @@ std::wstring DialogText(HWND dialog) {
   return text;
 }
 
-void PressOk(HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, IDOK, 0); }
-
 LRESULT SendToWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   DWORD_PTR result = 0;
   if (!::SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kTimeoutMs,
@@ -220,18 +200,6 @@ LRESULT SendToWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     ADD_FAILURE() << "the window did not answer message " << message;
   }
   return static_cast<LRESULT>(result);
-}
-
-RECT WindowRect(HWND window) {
-  RECT rect{};
-  ::GetWindowRect(window, &rect);
-  return rect;
-}
-
-RECT ClientRect(HWND window) {
-  RECT rect{};
-  ::GetClientRect(window, &rect);
-  return rect;
 }
 
 std::string Hex(const std::string& bytes) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "tests/e2e/host_harness.h"
@@ -11,32 +13,24 @@
 namespace kestro_e2e {
 namespace {
 
-std::wstring ExecutablePath() { return BinaryFolder() + L"\\kestro_pos.exe"; }
-
-class ResourcesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    module_ = ::LoadLibraryExW(ExecutablePath().c_str(), nullptr,
-                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(module_, nullptr);
-  }
-  void TearDown() override {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-  }
-
-  std::string Resource(LPCWSTR type, LPCWSTR name) {
-    HRSRC found = ::FindResourceW(module_, name, type);
+TEST(ResourcesTest, IconGroupManifestAndVersion) {
+  const std::wstring path = BinaryFolder() + L"\\kestro_pos.exe";
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> library(
+      ::LoadLibraryExW(path.c_str(), nullptr,
+                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE),
+      &::FreeLibrary);
+  const HMODULE module = library.get();
+  ASSERT_NE(module, nullptr);
+  const auto resource = [module](int type, int name) {
+    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(name), MAKEINTRESOURCEW(type));
     if (found == nullptr) return std::string();
-    const char* bytes = static_cast<const char*>(::LockResource(::LoadResource(module_, found)));
-    return std::string(bytes, ::SizeofResource(module_, found));
-  }
+    const char* bytes = static_cast<const char*>(::LockResource(::LoadResource(module, found)));
+    return std::string(bytes, ::SizeofResource(module, found));
+  };
 
-  HMODULE module_ = nullptr;
-};
-
-TEST_F(ResourcesTest, IconGroup101Holds32BitImagesFrom256DownTo16Pixels) {
-  const std::string group = Resource(MAKEINTRESOURCEW(14), MAKEINTRESOURCEW(101));  // RT_GROUP_ICON
-  // Little-endian fields: a 6-byte header whose last word is the count, then 14 bytes an image.
+  // Icon group 101 (RT_GROUP_ICON): 32-bit images from 256 down to 16 pixels. Little-endian
+  // fields: a 6-byte header whose last word is the count, then 14 bytes an image.
+  const std::string group = resource(14, 101);
   const auto field = [&group](size_t at, int width) {
     uint32_t value = 0;
     for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(group[at + i]);
@@ -50,30 +44,22 @@ TEST_F(ResourcesTest, IconGroup101Holds32BitImagesFrom256DownTo16Pixels) {
     EXPECT_EQ(field(entry, 1) == 0 ? 256u : field(entry, 1), expected_sizes[i]);  // width
     EXPECT_EQ(field(entry + 1, 1), field(entry, 1));                              // height
     EXPECT_EQ(field(entry + 6, 2), 32u);                                          // bits a pixel
-    // Each image is there, and its size matches the group's record.
-    EXPECT_EQ(Resource(MAKEINTRESOURCEW(3), MAKEINTRESOURCEW(field(entry + 12, 2))).size(),
-              field(entry + 8, 4));  // RT_ICON
+    // Each image (RT_ICON) is there, and its size matches the group's record.
+    EXPECT_EQ(resource(3, static_cast<int>(field(entry + 12, 2))).size(), field(entry + 8, 4));
   }
   // What the window class loads.
-  EXPECT_NE(::LoadIconW(module_, MAKEINTRESOURCEW(101)), nullptr);
-}
+  EXPECT_NE(::LoadIconW(module, MAKEINTRESOURCEW(101)), nullptr);
 
-TEST_F(ResourcesTest, ManifestDeclaresPerMonitorV2AsInvokerAndWindows10) {
-  const std::string manifest = Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));  // RT_MANIFEST
-  const char* required[] = {
-      ">PerMonitorV2</dpiAwareness>",
-      "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
-      "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",
-  };
-  for (const char* text : required) {
+  // The manifest (RT_MANIFEST 1): per-monitor DPI v2, run as invoker, Windows 10.
+  const std::string manifest = resource(24, 1);
+  for (const char* text : {">PerMonitorV2</dpiAwareness>",
+                           "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+                           "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"}) {
     EXPECT_NE(manifest.find(text), std::string::npos) << text;
   }
-}
 
-TEST_F(ResourcesTest, VersionIs4_0_0Build7) {
-  const std::wstring path = ExecutablePath();
-  DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), nullptr);
-  ASSERT_GT(size, 0u);
+  // Version 4.0.0 build 7, in numbers and in text.
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), nullptr);
   std::vector<BYTE> info(size);
   ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
   VS_FIXEDFILEINFO* fixed = nullptr;
