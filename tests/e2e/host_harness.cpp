@@ -55,19 +55,18 @@ std::wstring BinaryFolder() {
   return fs::path(std::wstring(path, length)).parent_path().wstring();
 }
 
-RunFolder::RunFolder(const std::string& script, Bundle bundle)
+RunFolder::RunFolder(const std::string& script, bool with_bundle)
     : path_(NewTemporaryFolder().wstring()) {
   CopyBeside(BinaryFolder(), L"kestro_pos.exe", path_);
   for (const fs::directory_entry& entry : fs::directory_iterator(BinaryFolder())) {
     if (entry.path().extension() == ".dll")
       CopyBeside(BinaryFolder(), entry.path().filename(), path_);
   }
-  if (bundle == Bundle::kNoDataFolder) return;
+  if (!with_bundle) return;
   const fs::path data = fs::path(path_) / "data";
-  fs::create_directory(data);
-  if (bundle != Bundle::kNoAssets) fs::create_directory(data / "flutter_assets");
-  if (bundle != Bundle::kNoIcuData) WriteFile(data / "icudtl.dat", "icu");
-  if (bundle != Bundle::kNoApp) WriteFile(data / "app.so", script);
+  fs::create_directories(data / "flutter_assets");
+  WriteFile(data / "icudtl.dat", "icu");
+  WriteFile(data / "app.so", script);
 }
 
 RunFolder::~RunFolder() {
@@ -93,11 +92,6 @@ std::vector<std::string> RunFolder::Transcript() const {
   return lines;
 }
 
-bool RunFolder::TranscriptHas(const std::string& line) const {
-  const std::vector<std::string> lines = Transcript();
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 std::vector<std::string> RunFolder::TranscriptAfter(const std::string& line) const {
   std::vector<std::string> lines = Transcript();
   auto found = std::find(lines.begin(), lines.end(), line);
@@ -107,11 +101,12 @@ std::vector<std::string> RunFolder::TranscriptAfter(const std::string& line) con
 
 bool RunFolder::WaitForTranscriptLine(const std::string& line) const {
   const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
-  while (!TranscriptHas(line)) {
+  for (;;) {
+    const std::vector<std::string> lines = Transcript();
+    if (std::find(lines.begin(), lines.end(), line) != lines.end()) return true;
     if (::GetTickCount64() > deadline) return false;
     ::Sleep(10);
   }
-  return true;
 }
 
 void RunFolder::UseSimulatedBluetooth(const std::string& world) {
@@ -204,12 +199,9 @@ LRESULT SendToWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 
 std::string Hex(const std::string& bytes) {
   if (bytes.empty()) return "-";
-  static const char kDigits[] = "0123456789abcdef";
   std::string hex;
-  for (unsigned char byte : bytes) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
-  }
+  for (unsigned char byte : bytes)
+    hex += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
   return hex;
 }
 
@@ -218,9 +210,8 @@ ScopedUserDword::ScopedUserDword(const wchar_t* key, const wchar_t* name, DWORD 
   DWORD previous = 0;
   DWORD size = sizeof(previous);
   if (::RegGetValueW(HKEY_CURRENT_USER, key_, name_, RRF_RT_REG_DWORD, nullptr, &previous, &size) ==
-      ERROR_SUCCESS) {
+      ERROR_SUCCESS)
     previous_ = previous;
-  }
   Set(value);
 }
 

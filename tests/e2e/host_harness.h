@@ -23,16 +23,13 @@ std::string ReadFile(const std::wstring& path);
 // The file's lines without line ends.
 std::vector<std::string> ReadLines(const std::wstring& path);
 
-// Which parts of the data bundle a run folder gets.
-enum class Bundle { kComplete, kNoDataFolder, kNoIcuData, kNoAssets, kNoApp };
-
 // A fresh folder under the temporary directory holding kestro_pos.exe, the engine and plug-in
-// libraries copied from beside this test, and the bundle. On destruction the test fails for
-// every "fault" line in the transcript (a call a real engine library might crash on), and the
-// folder is removed.
+// libraries copied from beside this test, and (unless told otherwise) the data bundle. On
+// destruction the test fails for every "fault" line in the transcript (a call a real engine library
+// might crash on), and the folder is removed.
 class RunFolder {
  public:
-  explicit RunFolder(const std::string& script, Bundle bundle = Bundle::kComplete);
+  explicit RunFolder(const std::string& script, bool with_bundle = true);
   ~RunFolder();
   RunFolder(const RunFolder&) = delete;
   RunFolder& operator=(const RunFolder&) = delete;
@@ -46,7 +43,6 @@ class RunFolder {
 
   // Transcript lines without their " # " comments; empty when no transcript was written.
   std::vector<std::string> Transcript() const;
-  bool TranscriptHas(const std::string& line) const;
   // The lines after the first one equal to `line`; empty when there is none.
   std::vector<std::string> TranscriptAfter(const std::string& line) const;
   // Polls until the transcript holds `line`; false on time-out.

@@ -21,15 +21,10 @@ using ::testing::IsEmpty;
 
 constexpr UINT kDwmColorizationColorChanged = 0x0320;
 
-RECT WindowRect(HWND window) {
+// The window's rectangle on the screen, or its client area.
+RECT Rect(HWND window, bool client = false) {
   RECT rect{};
-  ::GetWindowRect(window, &rect);
-  return rect;
-}
-
-RECT ClientRect(HWND window) {
-  RECT rect{};
-  ::GetClientRect(window, &rect);
+  (client ? ::GetClientRect : ::GetWindowRect)(window, &rect);
   return rect;
 }
 
@@ -115,8 +110,8 @@ TEST(HostStartTest, RegistersPluginsShowsWindowAfterFirstFrameAndExitsZeroOnClos
 
     ASSERT_TRUE(folder.WaitForTranscriptLine("next-frame"));
     EXPECT_TRUE(::IsWindowVisible(window));
-    const RECT outer = WindowRect(window);
-    const RECT client = ClientRect(window);
+    const RECT outer = Rect(window);
+    const RECT client = Rect(window, true);
     EXPECT_EQ(RectText(outer), c.window);
     EXPECT_LT(client.right, outer.right - outer.left);
     EXPECT_LT(client.bottom, outer.bottom - outer.top);
@@ -156,13 +151,13 @@ TEST(HostWindowTest, TheEngineSeesEachMessageFirstAndWhatItClaimsNeverReachesThe
   ASSERT_NE(view, nullptr);
   // The view's rectangle in the client coordinates of the window.
   const auto view_rect = [window, view] {
-    RECT rect = WindowRect(view);
+    RECT rect = Rect(view);
     ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&rect), 2);
     return RectText(rect);
   };
-  EXPECT_EQ(RectText(WindowRect(window)), "100,50 1300,950");
+  EXPECT_EQ(RectText(Rect(window)), "100,50 1300,950");
   const std::string before = view_rect();
-  EXPECT_EQ(before, RectText(ClientRect(window)));
+  EXPECT_EQ(before, RectText(Rect(window, true)));
 
   const std::wstring dwm_calls = folder.path() + L"\\dwmapi.txt";
   EXPECT_THAT(ReadLines(dwm_calls), ElementsAre("20 1"));
@@ -173,7 +168,7 @@ TEST(HostWindowTest, TheEngineSeesEachMessageFirstAndWhatItClaimsNeverReachesThe
   ASSERT_TRUE(
       ::SetWindowPos(window, nullptr, 0, 0, 900, 600, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
   SendToWindow(window, WM_NULL);  // the resize has been handled to the end once answered
-  EXPECT_NE(RectText(ClientRect(window)), before);
+  EXPECT_NE(RectText(Rect(window, true)), before);
   EXPECT_EQ(view_rect(), before);
   EXPECT_EQ(SendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(1, 1)), 4242);
   EXPECT_EQ(SendToWindow(window, WM_FONTCHANGE), 7);

@@ -1,4 +1,5 @@
-// The resources built into kestro_pos.exe: icon group 101, the manifest and the version record.
+// What the executables carry: kestro_pos.exe's icon group 101, manifest and version record, and
+// the simulated Bluetooth stack in its twin only.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,15 @@
 namespace kestro_e2e {
 namespace {
 
-TEST(ResourcesTest, IconGroupManifestAndVersion) {
+TEST(ExecutablesTest, ResourcesAndOnlyTheTwinCarriesTheSimulator) {
+  const auto contains_marker = [](const wchar_t* name) {
+    const std::string bytes = ReadFile(BinaryFolder() + L"\\" + name);
+    EXPECT_GT(bytes.size(), 100000u) << name;
+    return bytes.find("Kestro simulated Bluetooth") != std::string::npos;
+  };
+  EXPECT_FALSE(contains_marker(L"kestro_pos.exe"));
+  EXPECT_TRUE(contains_marker(L"kestro_pos_simulated.exe"));
+
   const std::wstring path = BinaryFolder() + L"\\kestro_pos.exe";
   const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> library(
       ::LoadLibraryExW(path.c_str(), nullptr,
