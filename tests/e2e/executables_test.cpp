@@ -15,13 +15,12 @@ namespace kestro_e2e {
 namespace {
 
 TEST(ExecutablesTest, ResourcesAndOnlyTheTwinCarriesTheSimulator) {
-  const auto contains_marker = [](const wchar_t* name) {
+  for (const wchar_t* name : {L"kestro_pos.exe", L"kestro_pos_simulated.exe"}) {
     const std::string bytes = ReadFile(BinaryFolder() + L"\\" + name);
     EXPECT_GT(bytes.size(), 100000u) << name;
-    return bytes.find("Kestro simulated Bluetooth") != std::string::npos;
-  };
-  EXPECT_FALSE(contains_marker(L"kestro_pos.exe"));
-  EXPECT_TRUE(contains_marker(L"kestro_pos_simulated.exe"));
+    EXPECT_EQ(bytes.find("Kestro simulated Bluetooth") != std::string::npos,
+              std::wstring(name) == L"kestro_pos_simulated.exe");
+  }
 
   const std::wstring path = BinaryFolder() + L"\\kestro_pos.exe";
   const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> library(

@@ -82,13 +82,8 @@ void RunFolder::AddFakeDwmapi() {
 }
 
 std::vector<std::string> RunFolder::Transcript() const {
-  std::vector<std::string> lines;
-  for (std::string line : ReadLines(path_ + L"\\transcript.txt")) {
-    const size_t comment = line.find(" # ");
-    if (comment != std::string::npos) line.erase(comment);
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    lines.push_back(line);
-  }
+  std::vector<std::string> lines = ReadLines(path_ + L"\\transcript.txt");
+  for (std::string& line : lines) line = line.substr(0, line.find(" # "));
   return lines;
 }
 
@@ -133,18 +128,15 @@ HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments)
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_device;
-  startup.hStdOutput = null_device;
+  startup.hStdInput = startup.hStdOutput = null_device;
   startup.hStdError = stderr_file;
 
   ::SetEnvironmentVariableW(L"KESTRO_STANDIN_TRANSCRIPT",
                             (folder.path() + L"\\transcript.txt").c_str());
   ::SetEnvironmentVariableW(L"KESTRO_FAKE_DWMAPI_LOG", (folder.path() + L"\\dwmapi.txt").c_str());
-  const std::wstring executable = folder.executable();
-  std::wstring command_line = L"\"" + executable + L"\"";
-  if (!arguments.empty()) command_line += L" " + arguments;
-  ::CreateProcessW(executable.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                   folder.path().c_str(), &startup, &info_);
+  std::wstring command_line = L"\"" + folder.executable() + L"\" " + arguments;
+  ::CreateProcessW(folder.executable().c_str(), &command_line[0], nullptr, nullptr, TRUE, 0,
+                   nullptr, folder.path().c_str(), &startup, &info_);
   ::CloseHandle(stderr_file);
   ::CloseHandle(null_device);
 }
@@ -159,10 +151,7 @@ HostProcess::~HostProcess() {
 }
 
 std::optional<DWORD> HostProcess::WaitForExit(DWORD timeout_ms) {
-  if (info_.hProcess == nullptr ||
-      ::WaitForSingleObject(info_.hProcess, timeout_ms) != WAIT_OBJECT_0) {
-    return std::nullopt;
-  }
+  if (::WaitForSingleObject(info_.hProcess, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
   DWORD code = 0;
   ::GetExitCodeProcess(info_.hProcess, &code);
   return code;

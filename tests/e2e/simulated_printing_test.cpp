@@ -123,14 +123,9 @@ class PrintingTest : public ::testing::Test {
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
     std::vector<std::string> traffic;
-    bool after_setup = false;
-    for (const std::string& line : folder_->Transcript()) {
+    for (const std::string& line : folder_->TranscriptAfter(Reply(wire::kTrue))) {
       if (line.rfind("send ", 0) != 0 && line.rfind("reply", 0) != 0 &&
           line.rfind("event ", 0) != 0) {
-        continue;
-      }
-      if (!after_setup) {
-        after_setup = line == Reply(wire::kTrue);
         continue;
       }
       if (line.rfind(Line("event", Str("onLogMessage")), 0) != 0) {

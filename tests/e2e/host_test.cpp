@@ -1,12 +1,14 @@
-// A normal start and close of kestro_pos.exe: what reaches the engine, the plug-in registration
-// order, the window's size per monitor DPI and its visibility, the exit code, and the running
-// window's messages: the engine library's first look at each one, DPI and font changes, and the
-// title-bar theme.
+// kestro_pos.exe from start to exit: what reaches the engine, the plug-in registration order,
+// the window's size per monitor DPI and its visibility, the running window's messages (the
+// engine library's first look at each one, DPI and font changes, the title-bar theme), and the
+// dialogs, standard error and exit codes of a normal end, failed starts, crashes and a second
+// instance.
 #include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,11 @@ using ::testing::IsEmpty;
 
 constexpr UINT kDwmColorizationColorChanged = 0x0320;
 
+const std::wstring kHeading =
+    L"Kestro POS failed to start.\n"
+    L"Kestro POS не вдалося запустити.\n"
+    L"Kestro POS не удалось запустить.\n\n";
+
 // The window's rectangle on the screen, or its client area.
 RECT Rect(HWND window, bool client = false) {
   RECT rect{};
@@ -33,22 +40,6 @@ std::string RectText(const RECT& rect) {
          std::to_string(rect.right) + "," + std::to_string(rect.bottom);
 }
 
-// What registration writes: each plug-in library's registrar request and registration, in
-// alphabetical order, then the printer bridge's registrar and channel callback.
-std::vector<std::string> Registration() {
-  std::vector<std::string> lines;
-  for (const std::string name :
-       {"AudioplayersWindowsPlugin", "ConnectivityPlusWindowsPlugin", "FileSelectorWindows",
-        "FlutterPosPrinterPlatformPlugin", "FlutterSecureStorageWindowsPlugin", "LocalAuthPlugin",
-        "PermissionHandlerWindowsPlugin", "UrlLauncherWindows"}) {
-    lines.push_back("registrar " + name);
-    lines.push_back("plugin " + name + "RegisterWithRegistrar");
-  }
-  lines.push_back("registrar ThermalPrinterPlugin");
-  lines.push_back("callback com.kestro.pos/thermal_printer");
-  return lines;
-}
-
 // Samples the host while it starts: each sample freezes the UI thread and reads the window's
 // visibility together with the transcript. Returns true when some sample fell after the view
 // was created (so the window had long been created) and before the first frame, and fails the
@@ -57,10 +48,7 @@ bool SampledHiddenBetweenViewAndFirstFrame(HostProcess& host, const RunFolder& f
                                            HWND* window) {
   bool sampled = false;
   for (;;) {
-    if (host.WaitForExit(0)) {
-      ADD_FAILURE() << "the host ended during start-up";
-      return false;
-    }
+    if (host.WaitForExit(0)) return false;  // ended during start-up: the checks after fail
     if (*window == nullptr) *window = WaitForWindow(host.process_id(), kWindowClass, 0);
     if (*window == nullptr) continue;
     ::SuspendThread(host.main_thread());
@@ -115,14 +103,37 @@ TEST(HostStartTest, RegistersPluginsShowsWindowAfterFirstFrameAndExitsZeroOnClos
     EXPECT_EQ(RectText(outer), c.window);
     EXPECT_LT(client.right, outer.right - outer.left);
     EXPECT_LT(client.bottom, outer.bottom - outer.top);
+    if (start == 0) {
+      // A second start restores and activates the minimised window, without a dialog (which
+      // would keep it waiting for OK), and ends.
+      ::ShowWindow(window, SW_MINIMIZE);
+      for (int i = 0; i < 200 && !::IsIconic(window); ++i) ::Sleep(10);
+      ASSERT_TRUE(::IsIconic(window));
+      RunFolder second_folder("close\n");
+      HostProcess second(second_folder);
+      EXPECT_EQ(second.WaitForExit(), 0u);
+      EXPECT_THAT(second_folder.Transcript(), IsEmpty());
+      EXPECT_FALSE(::IsIconic(window));
+      EXPECT_TRUE(::IsWindowVisible(window));
+      EXPECT_EQ(::GetForegroundWindow(), window);
+    }
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(host.WaitForExit(), 0u);
 
+    // Each plug-in library's registrar request and registration, in alphabetical order, then
+    // the printer bridge's registrar and channel callback.
     std::vector<std::string> expected = {
         arguments, "view " + std::to_string(client.right) + " " + std::to_string(client.bottom)};
-    const std::vector<std::string> registration = Registration();
-    expected.insert(expected.end(), registration.begin(), registration.end());
-    expected.insert(expected.end(), {"redraw", "frame", "next-frame", "frame", "destroyed"});
+    for (const std::string name :
+         {"AudioplayersWindowsPlugin", "ConnectivityPlusWindowsPlugin", "FileSelectorWindows",
+          "FlutterPosPrinterPlatformPlugin", "FlutterSecureStorageWindowsPlugin", "LocalAuthPlugin",
+          "PermissionHandlerWindowsPlugin", "UrlLauncherWindows"}) {
+      expected.insert(expected.end(),
+                      {"registrar " + name, "plugin " + name + "RegisterWithRegistrar"});
+    }
+    expected.insert(expected.end(),
+                    {"registrar ThermalPrinterPlugin", "callback com.kestro.pos/thermal_printer",
+                     "redraw", "frame", "next-frame", "frame", "destroyed"});
     EXPECT_THAT(folder.Transcript(), ElementsAreArray(expected));
     EXPECT_THAT(host.StandardErrorLines(), IsEmpty());
   }
@@ -131,12 +142,10 @@ TEST(HostStartTest, RegistersPluginsShowsWindowAfterFirstFrameAndExitsZeroOnClos
 
 // Every top-level message goes to the engine library first. Unclaimed: WM_DPICHANGED, sent by the
 // engine on the UI thread with a rectangle that lives only during the call, moves and sizes the
-// window to exactly that rectangle, and the view keeps filling the client area; a font change
-// reloads the fonts. Wine keeps no title-bar attribute, so the fake dwmapi.dll records what the
-// host sets: dark (attribute 20 = 1) for AppsUseLightTheme 0 at creation, light (0) once the
-// value is 1 and the colourisation-change message arrives. A claimed message gets exactly the
-// engine's answer and never reaches the host: a resize from outside leaves the view where it
-// was, a font change reloads nothing.
+// window to exactly it, the view filling the client area; a font change reloads the fonts; the
+// fake dwmapi.dll sees the dark title bar (attribute 20 = 1) for AppsUseLightTheme 0 and light
+// once it is 1 and the colourisation changes. A claimed message gets exactly the engine's answer
+// and never reaches the host: a resize leaves the view as it was, a font change reloads nothing.
 TEST(HostWindowTest, TheEngineSeesEachMessageFirstAndWhatItClaimsNeverReachesTheHost) {
   ScopedUserDword theme(L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
                         L"AppsUseLightTheme", 0);
@@ -178,6 +187,84 @@ TEST(HostWindowTest, TheEngineSeesEachMessageFirstAndWhatItClaimsNeverReachesThe
       folder.TranscriptAfter(dpi_changed),
       ElementsAre("offered 0x001d", "fonts-reloaded", "claim 0x0005 4242", "claim 0x001d 7",
                   "claimed 0x0005 4242", "claimed 0x0005 4242", "claimed 0x001d 7", "destroyed"));
+}
+
+// A failed start: without the data folder there is no engine, so nothing reaches the application
+// side; an engine that refuses the view gets no plug-in registered. A crash on the UI thread or
+// on a thread of the engine's own, or an abort there, takes one path. Each shows its dialog and
+// exits with 1. The window still gets messages (the dialog's activation, a resize, a font
+// change): none may hand a failed view controller's spent handles to the engine library, and from
+// a crash on none reaches the host's objects.
+TEST(HostFailureTest, FailedStartsAndCrashesShowTheirDialogAndExitOne) {
+  struct Case {
+    bool with_bundle;
+    std::string script;
+    // For a crash: the lines after the script's last watch, which follows a normal start.
+    std::vector<std::string> transcript;
+  };
+  const std::string watch =
+      "watch 0x0006\nwatch 0x001c\nwatch 0x0086\nwatch 0x0005\nwatch 0x001d\n";
+  const Case cases[] = {
+      {false, "close\n", {}},
+      {true, "refuse-view\n", {"args 0", "view-refused"}},
+      {true, watch + "crash\n", {"crash"}},
+      {true, watch + "crash-thread\n", {"crash-thread"}},
+      {true, watch + "abort-thread\n", {"abort-thread"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    const bool crashed = c.script.rfind("watch", 0) == 0;
+    RunFolder folder(c.script, c.with_bundle);
+    HostProcess host(folder);
+    HWND dialog = WaitForWindow(host.process_id(), L"#32770");
+    ASSERT_NE(dialog, nullptr);
+    HWND window = WaitForWindow(host.process_id());
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(::IsWindowVisible(window) != FALSE, crashed);  // a failed start never shows it
+    EXPECT_EQ(DialogText(dialog),
+              kHeading + (crashed ? L"A native crash occurred while starting the app.\n"
+                                    L"Сталася помилка під час запуску програми."
+                                  : L"Could not create the application window.\n"
+                                    L"Не вдалося створити вікно програми."));
+    SendToWindow(window, WM_FONTCHANGE);
+    SendToWindow(window, WM_ACTIVATEAPP, TRUE);
+    SendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(640, 480));
+    ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(host.WaitForExit(), 1u);
+    if (crashed) {
+      EXPECT_THAT(host.StandardErrorLines(), IsEmpty());
+      std::vector<std::string> after = folder.TranscriptAfter("watch 0x001d");
+      after.erase(std::remove(after.begin(), after.end(), "frame"), after.end());
+      EXPECT_EQ(after, c.transcript);
+      continue;
+    }
+    EXPECT_THAT(host.StandardErrorLines(), ElementsAre("Failed to create view controller."));
+    std::vector<std::string> transcript = folder.Transcript();
+    // The refusal's line carries the size it was asked for.
+    for (std::string& line : transcript) line = line.substr(0, line.find(' ', 5));
+    EXPECT_EQ(transcript, c.transcript);
+  }
+}
+
+// A second start before the first instance has a window (the test holds the single-instance
+// mutex) says so in a dialog and exits with 0. The one with a window is in the start test.
+TEST(HostFailureTest, SecondInstanceBeforeAnyWindowSaysItIsAlreadyRunning) {
+  HANDLE mutex = ::CreateMutexW(nullptr, TRUE, L"Local\\KestroPOS.SingleInstance");
+  ASSERT_NE(mutex, nullptr);
+  ASSERT_NE(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS))
+      << "another kestro_pos.exe is running in this Wine prefix";
+  {
+    RunFolder folder("close\n");
+    HostProcess host(folder);
+    HWND dialog = WaitForWindow(host.process_id(), L"#32770");  // no ASSERT: the mutex must close
+    EXPECT_EQ(DialogText(dialog),
+              kHeading + L"Kestro POS is already running.\nKestro POS вже запущено.");
+    ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(host.WaitForExit(), 0u);
+    EXPECT_THAT(folder.Transcript(), IsEmpty());
+    EXPECT_EQ(WaitForWindow(host.process_id(), kWindowClass, 0), nullptr);
+  }
+  ::CloseHandle(mutex);
 }
 
 }  // namespace
