@@ -23,12 +23,11 @@ TEST(ExecutablesTest, ResourcesAndOnlyTheTwinCarriesTheSimulator) {
   }
 
   const std::wstring path = BinaryFolder() + L"\\kestro_pos.exe";
-  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> library(
-      ::LoadLibraryExW(path.c_str(), nullptr,
-                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE),
-      &::FreeLibrary);
-  const HMODULE module = library.get();
+  const HMODULE module = ::LoadLibraryExW(
+      path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(module, nullptr);
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> library(
+      module, &::FreeLibrary);
   const auto resource = [module](int type, int name) {
     HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(name), MAKEINTRESOURCEW(type));
     if (found == nullptr) return std::string();

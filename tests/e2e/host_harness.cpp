@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <utility>
 
 namespace kestro_e2e {
 namespace {

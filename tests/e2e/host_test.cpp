@@ -47,8 +47,10 @@ std::string RectText(const RECT& rect) {
 bool SampledHiddenBetweenViewAndFirstFrame(HostProcess& host, const RunFolder& folder,
                                            HWND* window) {
   bool sampled = false;
+  const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
   for (;;) {
-    if (host.WaitForExit(0)) return false;  // ended during start-up: the checks after fail
+    // Ended, or no first frame in time: the checks after this fail.
+    if (host.WaitForExit(0) || ::GetTickCount64() > deadline) return false;
     if (*window == nullptr) *window = WaitForWindow(host.process_id(), kWindowClass, 0);
     if (*window == nullptr) continue;
     ::SuspendThread(host.main_thread());
