@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <utility>
 
 namespace kestro_e2e {
 namespace {
@@ -31,15 +30,16 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Empty when the file does not exist (yet).
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
+}  // namespace
+
+std::string ReadFile(const std::wstring& path) {
+  std::ifstream in(fs::path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
+std::vector<std::string> ReadLines(const std::wstring& path) {
   std::vector<std::string> lines;
-  std::istringstream stream(text);
+  std::istringstream stream(ReadFile(path));
   std::string line;
   while (std::getline(stream, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -48,31 +48,28 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-}  // namespace
-
 std::wstring BinaryFolder() {
   wchar_t path[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   return fs::path(std::wstring(path, length)).parent_path().wstring();
 }
 
-RunFolder::RunFolder(const std::string& script, Bundle bundle)
+RunFolder::RunFolder(const std::string& script, bool with_bundle)
     : path_(NewTemporaryFolder().wstring()) {
   CopyBeside(BinaryFolder(), L"kestro_pos.exe", path_);
   for (const fs::directory_entry& entry : fs::directory_iterator(BinaryFolder())) {
     if (entry.path().extension() == ".dll")
       CopyBeside(BinaryFolder(), entry.path().filename(), path_);
   }
-  if (bundle == Bundle::kNoDataFolder) return;
+  if (!with_bundle) return;
   const fs::path data = fs::path(path_) / "data";
-  fs::create_directory(data);
-  if (bundle != Bundle::kNoAssets) fs::create_directory(data / "flutter_assets");
-  if (bundle != Bundle::kNoIcuData) WriteFile(data / "icudtl.dat", "icu");
-  if (bundle != Bundle::kNoApp) WriteFile(data / "app.so", script);
+  fs::create_directories(data / "flutter_assets");
+  WriteFile(data / "icudtl.dat", "icu");
+  WriteFile(data / "app.so", script);
 }
 
 RunFolder::~RunFolder() {
-  for (const std::string& line : SplitLines(ReadFile(transcript_path()))) {
+  for (const std::string& line : Transcript()) {
     if (line.rfind("fault ", 0) == 0) ADD_FAILURE() << "the engine library was misused: " << line;
   }
   std::error_code ignored;
@@ -83,24 +80,10 @@ void RunFolder::AddFakeDwmapi() {
   CopyBeside(BinaryFolder() + L"\\test_only", L"dwmapi.dll", path_);
 }
 
-std::vector<std::string> RunFolder::DwmCalls() const {
-  return SplitLines(ReadFile(dwm_log_path()));
-}
-
 std::vector<std::string> RunFolder::Transcript() const {
-  std::vector<std::string> lines;
-  for (std::string line : SplitLines(ReadFile(transcript_path()))) {
-    const size_t comment = line.find(" # ");
-    if (comment != std::string::npos) line.erase(comment);
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    lines.push_back(line);
-  }
+  std::vector<std::string> lines = ReadLines(path_ + L"\\transcript.txt");
+  for (std::string& line : lines) line = line.substr(0, line.find(" # "));
   return lines;
-}
-
-bool RunFolder::TranscriptHas(const std::string& line) const {
-  const std::vector<std::string> lines = Transcript();
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 std::vector<std::string> RunFolder::TranscriptAfter(const std::string& line) const {
@@ -110,13 +93,14 @@ std::vector<std::string> RunFolder::TranscriptAfter(const std::string& line) con
   return std::vector<std::string>(found + 1, lines.end());
 }
 
-bool RunFolder::WaitForTranscriptLine(const std::string& line, DWORD timeout_ms) const {
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  while (!TranscriptHas(line)) {
+bool RunFolder::WaitForTranscriptLine(const std::string& line) const {
+  const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
+  for (;;) {
+    const std::vector<std::string> lines = Transcript();
+    if (std::find(lines.begin(), lines.end(), line) != lines.end()) return true;
     if (::GetTickCount64() > deadline) return false;
     ::Sleep(10);
   }
-  return true;
 }
 
 void RunFolder::UseSimulatedBluetooth(const std::string& world) {
@@ -143,17 +127,15 @@ HostProcess::HostProcess(const RunFolder& folder, const std::wstring& arguments)
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_device;
-  startup.hStdOutput = null_device;
+  startup.hStdInput = startup.hStdOutput = null_device;
   startup.hStdError = stderr_file;
 
-  ::SetEnvironmentVariableW(L"KESTRO_STANDIN_TRANSCRIPT", folder.transcript_path().c_str());
-  ::SetEnvironmentVariableW(L"KESTRO_FAKE_DWMAPI_LOG", folder.dwm_log_path().c_str());
-  const std::wstring executable = folder.executable();
-  std::wstring command_line = L"\"" + executable + L"\"";
-  if (!arguments.empty()) command_line += L" " + arguments;
-  ::CreateProcessW(executable.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                   folder.path().c_str(), &startup, &info_);
+  ::SetEnvironmentVariableW(L"KESTRO_STANDIN_TRANSCRIPT",
+                            (folder.path() + L"\\transcript.txt").c_str());
+  ::SetEnvironmentVariableW(L"KESTRO_FAKE_DWMAPI_LOG", (folder.path() + L"\\dwmapi.txt").c_str());
+  std::wstring command_line = L"\"" + folder.executable() + L"\" " + arguments;
+  ::CreateProcessW(folder.executable().c_str(), &command_line[0], nullptr, nullptr, TRUE, 0,
+                   nullptr, folder.path().c_str(), &startup, &info_);
   ::CloseHandle(stderr_file);
   ::CloseHandle(null_device);
 }
@@ -168,41 +150,24 @@ HostProcess::~HostProcess() {
 }
 
 std::optional<DWORD> HostProcess::WaitForExit(DWORD timeout_ms) {
-  if (info_.hProcess == nullptr ||
-      ::WaitForSingleObject(info_.hProcess, timeout_ms) != WAIT_OBJECT_0) {
-    return std::nullopt;
-  }
+  if (::WaitForSingleObject(info_.hProcess, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
   DWORD code = 0;
   ::GetExitCodeProcess(info_.hProcess, &code);
   return code;
 }
 
-std::vector<std::string> HostProcess::StandardErrorLines() {
-  return SplitLines(ReadFile(stderr_path_));
-}
-
-HWND FindProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title) {
-  HWND window = nullptr;
-  while ((window = ::FindWindowExW(nullptr, window, window_class, title)) != nullptr) {
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == process_id) return window;
-  }
-  return nullptr;
-}
-
-HWND WaitForProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title,
-                          DWORD timeout_ms) {
+HWND WaitForWindow(DWORD process_id, const wchar_t* window_class, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   for (;;) {
-    HWND window = FindProcessWindow(process_id, window_class, title);
-    if (window != nullptr || ::GetTickCount64() > deadline) return window;
+    HWND window = nullptr;
+    while ((window = ::FindWindowExW(nullptr, window, window_class, kTitle)) != nullptr) {
+      DWORD owner = 0;
+      ::GetWindowThreadProcessId(window, &owner);
+      if (owner == process_id) return window;
+    }
+    if (::GetTickCount64() >= deadline) return nullptr;
     ::Sleep(10);
   }
-}
-
-HWND WaitForDialog(DWORD process_id, DWORD timeout_ms) {
-  return WaitForProcessWindow(process_id, L"#32770", kTitle, timeout_ms);
 }
 
 std::wstring DialogText(HWND dialog) {
@@ -210,8 +175,6 @@ std::wstring DialogText(HWND dialog) {
   ::GetDlgItemTextW(dialog, 0xFFFF, text, 2048);
   return text;
 }
-
-void PressOk(HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, IDOK, 0); }
 
 LRESULT SendToWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   DWORD_PTR result = 0;
@@ -222,26 +185,11 @@ LRESULT SendToWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   return static_cast<LRESULT>(result);
 }
 
-RECT WindowRect(HWND window) {
-  RECT rect{};
-  ::GetWindowRect(window, &rect);
-  return rect;
-}
-
-RECT ClientRect(HWND window) {
-  RECT rect{};
-  ::GetClientRect(window, &rect);
-  return rect;
-}
-
 std::string Hex(const std::string& bytes) {
   if (bytes.empty()) return "-";
-  static const char kDigits[] = "0123456789abcdef";
   std::string hex;
-  for (unsigned char byte : bytes) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
-  }
+  for (unsigned char byte : bytes)
+    hex += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
   return hex;
 }
 
@@ -250,9 +198,8 @@ ScopedUserDword::ScopedUserDword(const wchar_t* key, const wchar_t* name, DWORD 
   DWORD previous = 0;
   DWORD size = sizeof(previous);
   if (::RegGetValueW(HKEY_CURRENT_USER, key_, name_, RRF_RT_REG_DWORD, nullptr, &previous, &size) ==
-      ERROR_SUCCESS) {
+      ERROR_SUCCESS)
     previous_ = previous;
-  }
   Set(value);
 }
 

@@ -18,39 +18,35 @@ constexpr DWORD kTimeoutMs = 20000;
 
 // The folder of this test executable, beside kestro_pos.exe, its twin and the DLLs.
 std::wstring BinaryFolder();
-
-// Which parts of the data bundle a run folder gets.
-enum class Bundle { kComplete, kNoDataFolder, kNoIcuData, kNoAssets, kNoApp };
+// The file's bytes; empty when it does not exist (yet).
+std::string ReadFile(const std::wstring& path);
+// The file's lines without line ends.
+std::vector<std::string> ReadLines(const std::wstring& path);
 
 // A fresh folder under the temporary directory holding kestro_pos.exe, the engine and plug-in
-// libraries copied from beside this test, and the bundle. On destruction the test fails for
-// every "fault" line in the transcript (a call a real engine library might crash on), and the
-// folder is removed.
+// libraries copied from beside this test, and (unless told otherwise) the data bundle. On
+// destruction the test fails for every "fault" line in the transcript (a call a real engine library
+// might crash on), and the folder is removed.
 class RunFolder {
  public:
-  explicit RunFolder(const std::string& script, Bundle bundle = Bundle::kComplete);
+  explicit RunFolder(const std::string& script, bool with_bundle = true);
   ~RunFolder();
   RunFolder(const RunFolder&) = delete;
   RunFolder& operator=(const RunFolder&) = delete;
 
   const std::wstring& path() const { return path_; }
   std::wstring executable() const { return path_ + L"\\" + executable_name_; }
-  std::wstring transcript_path() const { return path_ + L"\\transcript.txt"; }
 
   // Puts the test-only dwmapi.dll beside the executable, which Wine then loads instead of its
-  // own; it records each DwmSetWindowAttribute call in dwm_log_path().
+  // own; it writes each DwmSetWindowAttribute call to the file "dwmapi.txt" of the folder.
   void AddFakeDwmapi();
-  std::wstring dwm_log_path() const { return path_ + L"\\dwmapi.txt"; }
-  // The lines the fake dwmapi.dll wrote: "<attribute> <value>".
-  std::vector<std::string> DwmCalls() const;
 
   // Transcript lines without their " # " comments; empty when no transcript was written.
   std::vector<std::string> Transcript() const;
-  bool TranscriptHas(const std::string& line) const;
   // The lines after the first one equal to `line`; empty when there is none.
   std::vector<std::string> TranscriptAfter(const std::string& line) const;
   // Polls until the transcript holds `line`; false on time-out.
-  bool WaitForTranscriptLine(const std::string& line, DWORD timeout_ms = kTimeoutMs) const;
+  bool WaitForTranscriptLine(const std::string& line) const;
 
   // Runs kestro_pos_simulated.exe instead, in the Bluetooth world `world`: the text of its
   // simulated_bluetooth.txt.
@@ -64,8 +60,8 @@ class RunFolder {
 };
 
 // One kestro_pos.exe process started in a run folder with `arguments` after the program name.
-// Its standard error goes to a file in the folder; the process is killed if still running at
-// destruction.
+// Its standard error goes to the file "stderr.txt" of the folder; the process is killed if still
+// running at destruction.
 class HostProcess {
  public:
   HostProcess(const RunFolder& folder, const std::wstring& arguments = L"");
@@ -76,7 +72,7 @@ class HostProcess {
   // The exit code, or nothing when the process is still running after `timeout_ms`.
   std::optional<DWORD> WaitForExit(DWORD timeout_ms = kTimeoutMs);
   // The lines written to standard error; call after the process has exited.
-  std::vector<std::string> StandardErrorLines();
+  std::vector<std::string> StandardErrorLines() const { return ReadLines(stderr_path_); }
 
   DWORD process_id() const { return info_.dwProcessId; }
   HANDLE main_thread() const { return info_.hThread; }
@@ -86,24 +82,16 @@ class HostProcess {
   PROCESS_INFORMATION info_{};
 };
 
-// The first top-level window of `process_id` with this class and title, or null.
-HWND FindProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title);
-// Polls FindProcessWindow until found or `timeout_ms` passed.
-HWND WaitForProcessWindow(DWORD process_id, const wchar_t* window_class, const wchar_t* title,
-                          DWORD timeout_ms = kTimeoutMs);
-// The message box titled "Kestro POS" that the process shows, waited for.
-HWND WaitForDialog(DWORD process_id, DWORD timeout_ms = kTimeoutMs);
+// The first top-level window of `process_id` with this class and title, polled for until found
+// or `timeout_ms` passed (0: one look); null when there is none.
+HWND WaitForWindow(DWORD process_id, const wchar_t* window_class = kWindowClass,
+                   DWORD timeout_ms = kTimeoutMs);
 // The whole text of a message box.
 std::wstring DialogText(HWND dialog);
-// Presses the message box's OK button.
-void PressOk(HWND dialog);
 
 // Sends from this process, as the system or another program would, and returns the answer; the
 // test fails when the window's thread does not answer in time.
 LRESULT SendToWindow(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
-
-RECT WindowRect(HWND window);
-RECT ClientRect(HWND window);
 
 // Lower-case unseparated hex of UTF-8 bytes, as the transcript writes them ("-" when empty).
 std::string Hex(const std::string& bytes);
