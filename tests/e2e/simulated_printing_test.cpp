@@ -188,7 +188,7 @@ TEST_F(PrintingTest, SimulatedPrintersListConnectPrintDropAndRefuse) {
     return Map({{Str("deviceCl"), wire::Int32(cod)},
                 {Str("deviceName"), Str(name)},
                 {Str("isConnected"), wire::kFalse},
-                {Str("isPaired"), wire::Bool(paired)},
+                {Str("isPaired"), paired ? wire::kTrue : wire::kFalse},
                 {Str("macAddress"), Str(address)},
                 {Str("majDeviceCl"), wire::Int32(major)}});
   };
