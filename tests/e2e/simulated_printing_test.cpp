@@ -248,7 +248,8 @@ TEST_F(PrintingTest, SimulatedPrintersListConnectPrintDropAndRefuse) {
 TEST_F(PrintingTest, ThePrintingInTheBackgroundNeverFreezesTheWindow) {
   const std::string slow = Receipt("LOGO", 64000);  // 6.4 s at 10 000 bytes per second
   const std::string quick = Receipt("QUICK", 100);
-  const std::string last = Receipt("LAST", 20000);  // 2 s, the window closing after one
+  // 5 s, the window closing after one: it outlasts Wine taking up to 2 s to destroy the window.
+  const std::string last = Receipt("LAST", 50000);
   const std::string print = PrintCall(kPrinter, "job-slow", slow);
   Start("printer " + kPrinter + " rate=10000 max-part=500\nprinter " + kOther + " max-part=5\n",
         {Line("send-async", print), Line("send-async", PrintCall(kOther, "job-quick", quick)),
