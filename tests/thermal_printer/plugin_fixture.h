@@ -50,6 +50,7 @@ class PluginFixture : public ::testing::Test {
       return std::make_unique<kestro::BluetoothStackWrapper>(&stack_);
     });
     ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
+    EXPECT_EQ(log_.TakeLines(), Lines{"ThermalPrinterPlugin: Registered"});
   }
   void TearDown() override {
     kestro::ResetThermalPrinterPluginForTesting();

@@ -1,5 +1,6 @@
 // The plug-in driven through its channel callback with encoded calls, against the recording
-// engine, with the simulated stack behind the manager.
+// engine, with the simulated stack behind the manager: what the plug-in adds (dispatch,
+// arguments, replies and the path of events), not the manager's own lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "engine_client/codec/byte_streams.h"
+#include "engine_client/codec/standard_codec_serializer.h"
 #include "tests/thermal_printer/plugin_fixture.h"
+#include "tests/wire_forms.h"
 
 namespace kestro_test {
 namespace {
@@ -17,51 +21,18 @@ using flutter::EncodableValue;
 using flutter::EncodableValueList;
 using flutter::EncodableValueMap;
 
-std::string Hex(const Bytes& bytes) {
-  std::string text;
-  char digits[4];
-  for (const uint8_t byte : bytes) {
-    std::snprintf(digits, sizeof(digits), text.empty() ? "%02X" : " %02X", byte);
-    text += digits;
-  }
-  return text;
-}
-
-// The hex of the text's bytes, for building expected envelopes.
-std::string HexText(const std::string& text) { return Hex(Bytes(text.begin(), text.end())); }
-
-// "success <value>" or "error <code> <message> <details>" for one reply envelope.
-class DescribingResult : public flutter::MethodResult<EncodableValue> {
- public:
-  explicit DescribingResult(std::string* out) : out_(out) {}
-  void Success(const EncodableValue* result) override {
-    *out_ = "success " + (result ? Describe(*result) : "null");
-  }
-  void Error(const std::string& code, const std::string& message,
-             const EncodableValue* details) override {
-    *out_ = "error " + code + " " + message + " " + (details ? Describe(*details) : "null");
-  }
-  void NotImplemented() override { *out_ = "not implemented"; }
-
- private:
-  std::string* out_;
-};
-
+// "success <value>" or "error <code> <message> <details>", each value as Describe writes it.
 std::string DescribeReply(const Bytes& reply) {
-  std::string text = "<undecodable>";
-  DescribingResult result(&text);
-  flutter::StandardMethodCodec::ForSerializer().DecodeReplyInto(reply.data(), reply.size(),
-                                                                &result);
+  flutter::ByteBufferStreamReader reader(reply.data(), reply.size());
+  std::string text = reply.empty() ? "<empty>" : reader.GetByte() == 0 ? "success" : "error";
+  while (reader.BytesRemaining() > 0) {
+    text += " " + Describe(flutter::StandardCodecSerializer::Shared().ReadNextValue(&reader));
+  }
   return text;
 }
 
 class PluginTest : public PluginFixture {
  protected:
-  void SetUp() override {
-    PluginFixture::SetUp();
-    log_.TakeLines();
-  }
-
   // Delivers one message, lets the bridge finish its work and hand the results to this thread
   // (the UI thread here), and returns the message's only reply.
   Bytes Send(const Bytes& message) {
@@ -90,7 +61,10 @@ class PluginTest : public PluginFixture {
   }
 };
 
-TEST_F(PluginTest, RegistrationInstallsThePlainCallbackAndHoldsTheMessenger) {
+// Registration installs the plain callback and holds a messenger reference; a message without a
+// response handle still runs; events are sent under the messenger lock after checking the engine
+// is there, are dropped once it is gone, and process exit releases the reference.
+TEST_F(PluginTest, TheMessengerIsHeldLockedAndReleasedAroundEngineCalls) {
   EXPECT_EQ(engine_.calls(),
             (Lines{"FlutterDesktopPluginRegistrarGetMessenger",
                    "FlutterDesktopMessengerSetCallback", "FlutterDesktopMessengerAddRef"}));
@@ -101,28 +75,63 @@ TEST_F(PluginTest, RegistrationInstallsThePlainCallbackAndHoldsTheMessenger) {
   EXPECT_EQ(engine_.callbacks().size(), 1u);
   EXPECT_EQ(engine_.reference_count(), 2);
 
+  EXPECT_TRUE(engine_.Deliver(kChannel, EncodeCall("setup"), false).delivered);
+  kestro::DrainThermalPrinterPluginForTesting();
+  EXPECT_TRUE(engine_.responses().empty());
+  EXPECT_EQ(stack_.calls(), Lines{"WSAStartup(0x0202) = 0"});
+  Lines sent = engine_.calls();
+  sent.erase(sent.begin(), std::find(sent.begin(), sent.end(), "FlutterDesktopMessengerLock"));
+  sent.resize(std::min<size_t>(sent.size(), 4));
+  EXPECT_EQ(sent, (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
+                         "FlutterDesktopMessengerSend", "FlutterDesktopMessengerUnlock"}));
+  const size_t sends_before = engine_.plain_sends().size();
+  engine_.DestroyEngine();
+  const size_t calls_before = engine_.calls().size();
+  EXPECT_EQ(engine_.reference_count(), 1);  // only the plug-in's reference keeps it alive
+
+  // Process exit: the manager is destroyed and logs as it goes.
   kestro::ResetThermalPrinterPluginForTesting();
-  EXPECT_EQ(engine_.reference_count(), 1);
-  ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
-  EXPECT_EQ(log_.Lines(), Lines{"ThermalPrinterPlugin: Registered"});
+  EXPECT_EQ(log_.Lines().back(), "BluetoothManager: Disposed");
+  EXPECT_EQ(engine_.plain_sends().size(), sends_before);
+  const Lines calls = engine_.calls();
+  EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(calls_before), calls.end()),
+            (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
+                   "FlutterDesktopMessengerUnlock", "FlutterDesktopMessengerLock",
+                   "FlutterDesktopMessengerIsAvailable", "FlutterDesktopMessengerUnlock",
+                   "FlutterDesktopMessengerRelease"}));
+  EXPECT_EQ(engine_.reference_count(), 0);
+  EXPECT_EQ(engine_.locks_held(), 0);
 }
 
-TEST_F(PluginTest, ReplyBytesOfTheDocumentedExamples) {
-  const std::string invalid_args =
-      "01 07 0C " + HexText("INVALID_ARGS") + " 07 16 " + HexText("Expected map arguments") + " 00";
-  const std::vector<std::pair<Bytes, std::string>> cases = {
-      // "noSuchMethod" with null arguments, written out by hand.
-      {{0x07, 0x0C, 'n', 'o', 'S', 'u', 'c', 'h', 'M', 'e', 't', 'h', 'o', 'd', 0x00}, "00 00"},
-      {EncodeCall("checkBleEnabled"), "00 02"},
-      {EncodeCall("getPairedDevices"), "00 0C 00"},
-      {EncodeCall("startBleDiscovery"), "00 0D 01 07 07 " + HexText("success") + " 01"},
-      {EncodeCall("connectBle"), invalid_args},
-      {{0x07, 0x05, 's', 'e', 't', 'u', 'p', 0x00}, "00 01"},
+// The documented examples byte for byte; undecodable messages are answered and never logged.
+TEST_F(PluginTest, ReplyBytes) {
+  using namespace wire;
+  const std::string decode_error = Error("DECODE_ERROR", "Failed to decode method call");
+  // A "printBle" whose bytes lie one list deeper than the codec reads is refused whole.
+  EncodableValue bytes(EncodableValueList{EncodableValue(0x41)});
+  for (int level = 0; level < 256; ++level) bytes = EncodableValue(EncodableValueList{bytes});
+  const Bytes too_deep =
+      EncodeCall("printBle", Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", bytes}}));
+  stack_.SetPrinter(kPrinter);
+  const std::pair<std::string, std::string> cases[] = {
+      {wire::Call("noSuchMethod"), Success(kNull)},
+      {wire::Call("checkBleEnabled"), Success(kFalse)},
+      {wire::Call("getPairedDevices"), Success(List({}))},
+      {wire::Call("startBleDiscovery"), Success(wire::Map({{Str("success"), kTrue}}))},
+      {wire::Call("connectBle"), Error("INVALID_ARGS", "Expected map arguments")},
+      {wire::Call("setup"), Success(kTrue)},
+      {"", decode_error},
+      {Int32(42) + kNull, decode_error},
+      {std::string(too_deep.begin(), too_deep.end()), decode_error},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Hex(c.first));
-    EXPECT_EQ(Hex(Send(c.first)), c.second);
+  for (const auto& [message, reply] : cases) {
+    SCOPED_TRACE(message.substr(0, 20));
+    log_.TakeLines();
+    const Bytes answer = Send(Bytes(message.begin(), message.end()));
+    EXPECT_EQ(std::string(answer.begin(), answer.end()), reply);
+    EXPECT_EQ(log_.Lines().empty(), reply == decode_error);  // only decoded calls are logged
   }
+  EXPECT_EQ(stack_.Received(kPrinter), Bytes{});
 }
 
 TEST_F(PluginTest, EveryNameAnswersNeutrallyWithoutAManager) {
@@ -151,119 +160,123 @@ TEST_F(PluginTest, EveryNameAnswersNeutrallyWithoutAManager) {
   EXPECT_EQ(stack_.calls(), Lines{});
 }
 
-TEST_F(PluginTest, SetupCreatesOneManagerAndInitializesItEveryTime) {
+// One manager for the process, initialized by every "setup" (a failed start-up still answers
+// true); the device lists and the radio check are the stack's.
+TEST_F(PluginTest, SetupMakesOneManagerWhoseQueriesReachTheStack) {
   EXPECT_EQ(Call("destroy"), "success true");
   EXPECT_EQ(Call("setup"), "success true");
   EXPECT_EQ(Call("setupWindows"), "success true");
   EXPECT_EQ(Call("destroyWindows"), "success true");
   EXPECT_EQ(Call("setup"), "success true");
   EXPECT_EQ(stacks_made_, 1);
-  EXPECT_EQ(stack_.calls(),
+  EXPECT_EQ(stack_.TakeCalls(),
             (Lines{"WSAStartup(0x0202) = 0", "WSACleanup() = 0", "WSAStartup(0x0202) = 0"}));
-  // Winsock is started once per manager life, but every "setup" initializes again.
   const Lines lines = log_.Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "BluetoothManager: Initializing..."), 3);
-  // A failed start-up is still answered with true.
+
+  SimulatedDevice printer;
+  printer.address = kPrinter;
+  printer.name = u"Printer";
+  printer.class_of_device = 0x040680;
+  printer.remembered = printer.authenticated = true;
+  stack_.AddDevice(printer);
+  const std::string devices =
+      "success [{deviceCl: 263808, deviceName: Printer, isConnected: false, isPaired: true, "
+      "macAddress: AA:BB:CC:DD:EE:FF, majDeviceCl: 6}]";
+  for (const char* name : {"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}) {
+    EXPECT_EQ(Call(name), devices) << name;
+  }
+  for (const bool radio : {true, false}) {
+    stack_.SetRadioPresent(radio);
+    for (const char* name : {"checkBleEnabled", "checkBleEnabledWindows"}) {
+      EXPECT_EQ(Call(name), radio ? "success true" : "success false") << name;
+    }
+  }
+  EXPECT_EQ(stack_.open_handles(), 0);
   stack_.SetStartupError(10091);
   Call("destroy");
   EXPECT_EQ(Call("setup"), "success true");
 }
 
-TEST_F(PluginTest, ArgumentFaultsAndKeysOfTheWrongKind) {
+// Faulty arguments are answered on arrival and reach no manager; accepted ones reach it as read:
+// byte list elements give their low eight bits, a job identifier of the wrong kind reads as
+// empty, and "disconnectBle" disconnects exactly when its map holds the key as text.
+TEST_F(PluginTest, ArgumentsAreCheckedOnArrivalAndPassedOnAsRead) {
   stack_.SetPrinter(kPrinter);
   Call("setup");
+  ASSERT_EQ(Call("connectBle", Map({{"macAddress", EncodableValue("aa-bb-cc-dd-ee-ff")}})),
+            "success true");
+  log_.TakeLines();
   const std::string expected_map = "error INVALID_ARGS Expected map arguments null";
   const std::string address_required = "error INVALID_ARGS macAddress is required null";
   const std::string bytes_required = "error INVALID_ARGS bytes is required null";
   auto list = [] {
     return std::make_unique<EncodableValue>(EncodableValueList{EncodableValue(kPrinterText)});
   };
-  auto bytes = [] { return EncodableValue(std::vector<uint8_t>{0x1B, 0x40}); };
+  auto print = [](EncodableValue address, EncodableValue bytes) {
+    return Map({{"macAddress", std::move(address)}, {"bytes", std::move(bytes)}});
+  };
+  const EncodableValue printer(kPrinterText);
+  const EncodableValueList elements = {EncodableValue(65),          EncodableValue(256),
+                                       EncodableValue(-1),          EncodableValue("x"),
+                                       EncodableValue(int64_t{67}), EncodableValue(66)};
+  auto job = print(printer, EncodableValue(elements));
+  std::get<EncodableValueMap>(*job)[EncodableValue("jobUuid")] =
+      EncodableValue(EncodableValueMap{});
+  const std::string disconnecting = "BluetoothManager: Disconnecting from ";
   struct Case {
     std::string method;
     std::unique_ptr<EncodableValue> arguments;
     std::string reply;
+    Lines lines;  // after the method line
   };
   Case cases[] = {
-      {"connectBle", nullptr, expected_map},
-      {"connectBleWindows", list(), expected_map},
-      {"connectBle", Map({}), address_required},
-      {"connectBle", Map({{"macAddress", EncodableValue(42)}}), address_required},
-      {"isBleConnected", nullptr, expected_map},
-      {"isBleConnectedWindows", list(), expected_map},
-      {"isBleConnected", Map({{"macAddress", EncodableValue(true)}}), "success false"},
-      {"isBleConnected", Map({{"printerUuid", EncodableValue("p")}}), "success false"},
-      {"printBle", nullptr, expected_map},
-      {"printRawBle", list(), expected_map},
+      {"connectBle", nullptr, expected_map, {}},
+      {"connectBleWindows", list(), expected_map, {}},
+      {"connectBle", Map({}), address_required, {}},
+      {"connectBle", Map({{"macAddress", EncodableValue(42)}}), address_required, {}},
+      {"isBleConnected", nullptr, expected_map, {}},
+      {"isBleConnectedWindows", list(), expected_map, {}},
+      {"isBleConnected", Map({{"macAddress", EncodableValue(true)}}), "success false", {}},
+      {"isBleConnected", Map({{"printerUuid", printer}}), "success false", {}},
+      {"printBle", nullptr, expected_map, {}},
+      {"printRawBle", list(), expected_map, {}},
+      {"printBle", print(EncodableValue(""), EncodableValue(elements)), address_required, {}},
+      {"printBle", print(EncodableValue(1.5), EncodableValue(elements)), address_required, {}},
+      {"printBle", print(printer, EncodableValue(EncodableValueList{})), bytes_required, {}},
+      {"printBleWindows", print(printer, EncodableValue("ESC @")), bytes_required, {}},
       {"printBle",
-       Map({{"macAddress", EncodableValue("")}, {"bytes", EncodableValue(EncodableValueList{})}}),
-       address_required},
-      {"printBle", Map({{"macAddress", EncodableValue(1.5)}, {"bytes", bytes()}}),
-       address_required},
+       print(printer, EncodableValue(std::vector<int32_t>{27, 64})),
+       bytes_required,
+       {}},
       {"printBle",
-       Map({{"macAddress", EncodableValue(kPrinterText)},
-            {"bytes", EncodableValue(EncodableValueList{})}}),
-       bytes_required},
-      {"printBleWindows",
-       Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", EncodableValue("ESC @")}}),
-       bytes_required},
+       print(printer, EncodableValue(EncodableValueList{EncodableValue("a")})),
+       bytes_required,
+       {}},
       {"printBle",
-       Map({{"macAddress", EncodableValue(kPrinterText)},
-            {"bytes", EncodableValue(std::vector<int32_t>{27, 64})}}),
-       bytes_required},
-      {"printBle",
-       Map({{"macAddress", EncodableValue(kPrinterText)},
-            {"bytes", EncodableValue(EncodableValueList{EncodableValue("a")})}}),
-       bytes_required},
+       std::move(job),
+       "success true",
+       {"BluetoothManager: Printing 4 bytes to AA:BB:CC:DD:EE:FF",
+        "BluetoothManager: Print successful, sent 4 bytes"}},
+      {"disconnectBleWindows", nullptr, "success true", {}},
+      {"disconnectBle", list(), "success true", {}},
+      {"disconnectBle", Map({}), "success true", {}},
+      {"disconnectBle", Map({{"printerUuid", printer}}), "success true", {}},
+      {"disconnectBle", Map({{"macAddress", EncodableValue(7)}}), "success true", {}},
+      {"disconnectBle", Map({{"macAddress", EncodableValue("")}}), "success true", {disconnecting}},
+      {"disconnectBleWindows",
+       Map({{"macAddress", EncodableValue("aa:bb:cc:dd:ee:ff")}}),
+       "success true",
+       {disconnecting + kPrinterText, "BluetoothManager: Disconnected from AA:BB:CC:DD:EE:FF"}},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.method + " " + (c.arguments ? Describe(*c.arguments) : "null"));
     EXPECT_EQ(Call(c.method, std::move(c.arguments)), c.reply);
+    c.lines.insert(c.lines.begin(), "ThermalPrinterPlugin: " + c.method);
+    EXPECT_EQ(log_.TakeLines(), c.lines);
   }
-  // None of these reached a socket.
-  EXPECT_EQ(stack_.calls(), Lines{"WSAStartup(0x0202) = 0"});
-}
-
-TEST_F(PluginTest, ByteListElementsGiveTheirLowEightBits) {
-  stack_.SetPrinter(kPrinter);
-  Call("setup");
-  EncodableValueList elements = {EncodableValue(65),          EncodableValue(256),
-                                 EncodableValue(-1),          EncodableValue("x"),
-                                 EncodableValue(int64_t{67}), EncodableValue(66)};
-  EXPECT_EQ(Call("printBle", Map({{"macAddress", EncodableValue(kPrinterText)},
-                                  {"bytes", EncodableValue(elements)},
-                                  {"jobUuid", EncodableValue(EncodableValueMap{})}})),
-            "success true");
-  EXPECT_EQ(Hex(stack_.Received(kPrinter)), "41 00 FF 42");
-  // A job identifier of the wrong kind reads as empty.
+  EXPECT_EQ(stack_.Received(kPrinter), (Bytes{0x41, 0x00, 0xFF, 0x42}));
   EXPECT_EQ(Events(), Lines{"onPrintSuccessWindows {jobUuid: , printerUuid: }"});
-}
-
-TEST_F(PluginTest, UndecodableMessagesGetTheDecodeError) {
-  const std::string decode_error = "01 07 0C " + HexText("DECODE_ERROR") + " 07 1C " +
-                                   HexText("Failed to decode method call") + " 00";
-  // A "printBle" whose bytes lie one list deeper than the codec reads is refused whole.
-  EncodableValue bytes(EncodableValueList{EncodableValue(0x41)});
-  for (int level = 0; level < 256; ++level) bytes = EncodableValue(EncodableValueList{bytes});
-  const Bytes too_deep =
-      EncodeCall("printBle", Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", bytes}}));
-  stack_.SetPrinter(kPrinter);
-  Call("setup");
-  log_.TakeLines();
-  for (const Bytes& message : {Bytes{}, Bytes{0x03, 0x2A, 0x00, 0x00, 0x00, 0x00}, too_deep}) {
-    SCOPED_TRACE(Hex(message).substr(0, 40));
-    EXPECT_EQ(Hex(Send(message)), decode_error);
-  }
-  EXPECT_EQ(log_.Lines(), Lines{});
-  EXPECT_EQ(stack_.Received(kPrinter), Bytes{});
-}
-
-TEST_F(PluginTest, NoReplyWithoutAResponseHandleButTheOperationRuns) {
-  const Delivery delivery = engine_.Deliver(kChannel, EncodeCall("setup"), false);
-  EXPECT_TRUE(delivery.delivered);
-  kestro::DrainThermalPrinterPluginForTesting();
-  EXPECT_TRUE(engine_.responses().empty());
-  EXPECT_EQ(stack_.calls(), Lines{"WSAStartup(0x0202) = 0"});
 }
 
 // Each print job, under every alias, replies its outcome; its log lines reach the application as
@@ -322,93 +335,8 @@ TEST_F(PluginTest, PrintJobsReplyAndSendTheirEventsInLogOrder) {
     EXPECT_EQ(Lines(events.begin() + static_cast<std::ptrdiff_t>(events_before), events.end()),
               expected);
   }
-  EXPECT_EQ(Hex(stack_.Received(kPrinter)), Hex(printed));
+  EXPECT_EQ(stack_.Received(kPrinter), printed);
   EXPECT_TRUE(engine_.pending_replies().empty());  // events never ask for a reply
-}
-
-TEST_F(PluginTest, DeviceListsAndRadioComeFromTheStack) {
-  // How each field is read is the manager tests' part; here the list must be the stack's.
-  SimulatedDevice printer;
-  printer.address = kPrinter;
-  printer.name = u"Printer";
-  printer.class_of_device = 0x040680;
-  printer.remembered = printer.authenticated = true;
-  stack_.AddDevice(printer);
-  Call("setup");
-  const std::string devices =
-      "success [{deviceCl: 263808, deviceName: Printer, isConnected: false, isPaired: true, "
-      "macAddress: AA:BB:CC:DD:EE:FF, majDeviceCl: 6}]";
-  for (const char* name : {"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}) {
-    EXPECT_EQ(Call(name), devices) << name;
-  }
-  for (const bool radio : {true, false}) {
-    stack_.SetRadioPresent(radio);
-    for (const char* name : {"checkBleEnabled", "checkBleEnabledWindows"}) {
-      EXPECT_EQ(Call(name), radio ? "success true" : "success false") << name;
-    }
-  }
-  EXPECT_EQ(stack_.open_handles(), 0);
-}
-
-// Disconnect runs exactly when the arguments are a map holding the key as text, even empty text.
-TEST_F(PluginTest, DisconnectOnlyWhenTheAddressKeyIsPresent) {
-  stack_.SetPrinter(kPrinter);
-  Call("setup");
-  auto list = [] {
-    return std::make_unique<EncodableValue>(EncodableValueList{EncodableValue(kPrinterText)});
-  };
-  const std::string disconnecting = "BluetoothManager: Disconnecting from ";
-  struct Case {
-    std::unique_ptr<EncodableValue> arguments;
-    Lines lines;  // after the method line
-  };
-  Case cases[] = {
-      {nullptr, {}},
-      {list(), {}},
-      {Map({}), {}},
-      {Map({{"printerUuid", EncodableValue(kPrinterText)}}), {}},
-      {Map({{"macAddress", EncodableValue(7)}}), {}},
-      {Map({{"macAddress", EncodableValue("")}}), {disconnecting}},
-      {Map({{"macAddress", EncodableValue("aa:bb:cc:dd:ee:ff")}}),
-       {disconnecting + kPrinterText, "BluetoothManager: Disconnected from AA:BB:CC:DD:EE:FF"}},
-  };
-  for (Case& c : cases) {
-    const std::string label = c.arguments ? Describe(*c.arguments) : "null";
-    ASSERT_EQ(Call("connectBle", Map({{"macAddress", EncodableValue(kPrinterText)}})),
-              "success true");
-    log_.TakeLines();
-    EXPECT_EQ(Call("disconnectBleWindows", std::move(c.arguments)), "success true") << label;
-    c.lines.insert(c.lines.begin(), "ThermalPrinterPlugin: disconnectBleWindows");
-    EXPECT_EQ(log_.TakeLines(), c.lines) << label;
-  }
-}
-
-// Each event is sent under the messenger lock after checking the engine is still there; once the
-// engine is gone they are dropped silently.
-TEST_F(PluginTest, EventsGoUnderTheMessengerLockAndStopWithTheEngine) {
-  Call("setup");
-  Lines sent = engine_.calls();
-  sent.erase(sent.begin(), std::find(sent.begin(), sent.end(), "FlutterDesktopMessengerLock"));
-  sent.resize(std::min<size_t>(sent.size(), 4));
-  EXPECT_EQ(sent, (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
-                         "FlutterDesktopMessengerSend", "FlutterDesktopMessengerUnlock"}));
-  const size_t sends_before = engine_.plain_sends().size();
-  engine_.DestroyEngine();
-  const size_t calls_before = engine_.calls().size();
-  EXPECT_EQ(engine_.reference_count(), 1);  // only the plug-in's reference keeps it alive
-
-  // Process exit: the manager is destroyed and logs as it goes.
-  kestro::ResetThermalPrinterPluginForTesting();
-  EXPECT_EQ(log_.Lines().back(), "BluetoothManager: Disposed");
-  EXPECT_EQ(engine_.plain_sends().size(), sends_before);
-  const Lines calls = engine_.calls();
-  EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(calls_before), calls.end()),
-            (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
-                   "FlutterDesktopMessengerUnlock", "FlutterDesktopMessengerLock",
-                   "FlutterDesktopMessengerIsAvailable", "FlutterDesktopMessengerUnlock",
-                   "FlutterDesktopMessengerRelease"}));
-  EXPECT_EQ(engine_.reference_count(), 0);
-  EXPECT_EQ(engine_.locks_held(), 0);
 }
 
 }  // namespace
