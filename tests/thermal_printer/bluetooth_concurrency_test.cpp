@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
-#include <map>
-#include <thread>
+#include <vector>
 
 #include "tests/thermal_printer/manager_fixture.h"
 
@@ -16,45 +16,6 @@ namespace kestro_test {
 namespace {
 
 using namespace std::chrono_literals;
-
-TEST_F(ManagerTest, JobsForOneAddressNeverOverlap) {
-  PrinterBehaviour slow;
-  slow.max_part = 3;  // many sends per job, so an overlap would interleave bytes
-  stack_.SetPrinter(kPrinter, slow);
-  stack_.SetSendHook([](uint64_t) { std::this_thread::yield(); });
-  manager_->Initialize();
-
-  constexpr int kThreads = 4;
-  constexpr int kJobs = 25;
-  constexpr size_t kJobSize = 16;
-  // Every spelling names the same address, so all jobs share one lock and one socket.
-  const char* spellings[kThreads] = {"AA:BB:CC:DD:EE:FF", "aa:bb:cc:dd:ee:ff", "aabbccddeeff",
-                                     "AA-BB-CC-DD-EE-FF"};
-  std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int j = 0; j < kJobs; ++j) {
-        const std::vector<uint8_t> job(kJobSize, static_cast<uint8_t>(t * kJobs + j));
-        if (!manager_->PrintBytes(spellings[t], job, "printer", "job")) ++failures;
-        if (j % 5 == 0) manager_->Connect(spellings[t]);
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-
-  EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(stack_.SuccessfulConnects(kPrinter), 1);
-  const std::vector<uint8_t> received = stack_.Received(kPrinter);
-  ASSERT_EQ(received.size(), kThreads * kJobs * kJobSize);
-  std::map<int, int> next_job_of_thread;
-  for (size_t offset = 0; offset < received.size(); offset += kJobSize) {
-    const uint8_t tag = received[offset];
-    for (size_t i = 1; i < kJobSize; ++i) ASSERT_EQ(received[offset + i], tag) << offset;
-    // Each thread's jobs arrive whole and in the order it sent them.
-    EXPECT_EQ(tag % kJobs, next_job_of_thread[tag / kJobs]++);
-  }
-}
 
 // Disconnect and Dispose take the job's socket away while it is inside send(): they return
 // without waiting for the job (no address lock), close the socket once, and the failing job
@@ -106,31 +67,42 @@ TEST_F(ManagerTest, ASocketTakenAwayDuringSendIsClosedOnce) {
   }
 }
 
-// A second Connect for the same address waits for the first, then finds its connection.
-TEST_F(ManagerTest, TwoConnectsForOneAddressNeverOverlap) {
+// While a call for an address is held inside the stack, others for it, spelled otherwise, wait
+// for its address lock: a Connect and a job behind a held connect(), a job behind a held send().
+TEST_F(ManagerTest, ConnectsAndJobsForOneAddressNeverOverlap) {
   stack_.SetPrinter(kPrinter);
   InitializeQuietly();
-  std::promise<void> second_entered;
-  std::atomic<int> connects{0};
-  Gate gate;
-  auto hold_first = gate.Hook();
-  stack_.SetConnectHook([&](uint64_t address) {
-    if (++connects == 2) second_entered.set_value();
-    hold_first(address);
-  });
-  auto first = std::async(std::launch::async, [&] { return manager_->Connect(kPrinterText); });
-  ASSERT_TRUE(gate.Entered());
-  auto second =
-      std::async(std::launch::async, [&] { return manager_->Connect("aa:bb:cc:dd:ee:ff"); });
-  // Without the address lock the second attempt reaches connect() at once.
-  EXPECT_EQ(second_entered.get_future().wait_for(200ms), std::future_status::timeout);
-  gate.Release();
-  EXPECT_TRUE(first.get());
-  EXPECT_TRUE(second.get());
-  EXPECT_EQ(connects.load(), 1);
-  const Lines lines = log_.Lines();
-  EXPECT_EQ(lines.back(), "BluetoothManager: Already connected to AA:BB:CC:DD:EE:FF");
-  stack_.SetConnectHook(nullptr);
+  for (const bool in_send : {false, true}) {
+    SCOPED_TRACE(in_send ? "held in send" : "held in connect");
+    Gate gate;
+    std::promise<void> another_entered;
+    std::atomic<int> entered{0};
+    auto hold_first = gate.Hook();
+    std::function<void(uint64_t)> hook = [&](uint64_t address) {
+      if (++entered == 2) another_entered.set_value();
+      hold_first(address);
+    };
+    stack_.SetConnectHook(in_send ? nullptr : hook);
+    stack_.SetSendHook(in_send ? hook : nullptr);
+    auto run = [this](auto call) { return std::async(std::launch::async, call); };
+    std::vector<std::future<bool>> calls;
+    calls.push_back(in_send ? run([&] {
+      return manager_->PrintBytes(kPrinterText, {1, 2}, "p", "a");
+    })
+                            : run([&] { return manager_->Connect(kPrinterText); }));
+    ASSERT_TRUE(gate.Entered());
+    if (!in_send) calls.push_back(run([&] { return manager_->Connect("aa:bb:cc:dd:ee:ff"); }));
+    calls.push_back(run([&] { return manager_->PrintBytes("aabbccddeeff", {3, 4}, "p", "b"); }));
+    // Without the address lock another call reaches the stack at once.
+    EXPECT_EQ(another_entered.get_future().wait_for(200ms), std::future_status::timeout);
+    gate.Release();
+    for (auto& call : calls) EXPECT_TRUE(call.get());
+    EXPECT_EQ(entered.load(), in_send ? 2 : 1);
+    stack_.SetConnectHook(nullptr);
+    stack_.SetSendHook(nullptr);
+  }
+  EXPECT_EQ(stack_.SuccessfulConnects(kPrinter), 1);
+  EXPECT_EQ(stack_.Received(kPrinter), (std::vector<uint8_t>{3, 4, 1, 2, 3, 4}));
 }
 
 }  // namespace
