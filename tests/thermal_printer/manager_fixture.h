@@ -49,24 +49,29 @@ inline std::vector<std::string> Join(std::vector<std::vector<std::string>> parts
   return joined;
 }
 
-// Holds the first connect() or send() to one printer (whichever the hook is installed for) until
-// released (a minute at most, so a broken test still ends); later calls pass. Rearm only once the
-// held call has returned.
+constexpr uint64_t kAnyPrinter = 0;
+
+// Holds connect() or send() calls to one printer (kAnyPrinter: to every one) inside the stack,
+// whichever hook it is installed for: the first call, or every call when hold_all, until
+// released (a minute at most, so a broken test still ends). Counts the calls that came in.
+// Rearm only once the held calls have returned.
 class Gate {
  public:
-  explicit Gate(uint64_t address = kPrinter) : address_(address) {}
+  explicit Gate(uint64_t address = kPrinter, bool hold_all = false)
+      : address_(address), hold_all_(hold_all) {}
   std::function<void(uint64_t)> Hook() {
     return [this](uint64_t address) {
       std::unique_lock<std::mutex> lock(mutex_);
-      if (address != address_ || entered_) return;
-      entered_ = true;
+      if (address_ != kAnyPrinter && address != address_) return;
       changed_.notify_all();
+      if (++entered_ > 1 && !hold_all_) return;
       changed_.wait_for(lock, std::chrono::seconds(60), [this] { return released_; });
     };
   }
-  bool Entered() {
+  // Whether count calls came in, waiting up to within for them.
+  bool Entered(int count = 1, std::chrono::milliseconds within = std::chrono::seconds(10)) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return entered_; });
+    return changed_.wait_for(lock, within, [this, count] { return entered_ >= count; });
   }
   void Release() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -75,14 +80,16 @@ class Gate {
   }
   void Rearm() {
     std::lock_guard<std::mutex> lock(mutex_);
-    entered_ = released_ = false;
+    entered_ = 0;
+    released_ = false;
   }
 
  private:
   const uint64_t address_;
+  const bool hold_all_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool entered_ = false;
+  int entered_ = 0;
   bool released_ = false;
 };
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -65,22 +65,17 @@ class PluginThreadsTest : public PluginFixture {
     kestro::DrainThermalPrinterPluginForTesting();
     return engine_.ResponsesTo(handle);
   }
-  // Waits at most 5 s until the debugger output holds count lines.
-  bool LinesSoon(size_t count) {
-    for (auto end = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < end;
-         std::this_thread::sleep_for(1ms)) {
-      if (log_.Lines().size() >= count) return true;
-    }
-    return false;
-  }
-  // Pumps until the message is answered, for at most 5 s.
-  bool AnsweredSoon(Handle handle) {
+  // Pumps until done() holds, for at most 5 s.
+  bool Soon(const std::function<bool()>& done) {
     for (auto end = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < end;
          std::this_thread::sleep_for(1ms)) {
       Pump();
-      if (!engine_.ResponsesTo(handle).empty()) return true;
+      if (done()) return true;
     }
     return false;
+  }
+  bool AnsweredSoon(Handle handle) {
+    return Soon([&] { return !engine_.ResponsesTo(handle).empty(); });
   }
   Lines EngineSends() {
     Lines sends;
@@ -155,42 +150,36 @@ TEST_F(PluginThreadsTest, OneAddressKeepsArrivalOrderAndAHeldPrinterDelaysNoOthe
 }
 
 TEST_F(PluginThreadsTest, SetupAndDestroyWaitForEarlierWorkAndHoldLaterWorkBack) {
-  struct Case {
-    const char* barrier;
-    const char* first_line;
-    const char* last_line;
-  };
-  for (const Case& c :
-       {Case{"destroy", "BluetoothManager: Disposing...", "BluetoothManager: Disposed"},
-        Case{"setupWindows", "BluetoothManager: Initializing...",
-             "BluetoothManager: Initialized successfully"}}) {
-    SCOPED_TRACE(c.barrier);
+  const std::pair<const char*, Lines> barriers[] = {
+      {"destroy", {"BluetoothManager: Disposing...", "BluetoothManager: Disposed"}},
+      {"setupWindows",
+       {"BluetoothManager: Initializing...", "BluetoothManager: Initialized successfully"}}};
+  for (const auto& [barrier_method, barrier_lines] : barriers) {
+    SCOPED_TRACE(barrier_method);
     Hold(false);
     const Handle earlier = Deliver(PrinterCall("printBle", kPrinterText, {1}));
     ASSERT_TRUE(gate_.Entered());
     log_.TakeLines();
-    const Handle barrier = Deliver(EncodeCall(c.barrier));
+    const Handle barrier = Deliver(EncodeCall(barrier_method));
     const Handle later = Deliver(PrinterCall("connectBle", kOtherPrinterText));
     std::this_thread::sleep_for(100ms);
     Pump();
     EXPECT_TRUE(engine_.ResponsesTo(barrier).empty());
     EXPECT_TRUE(engine_.ResponsesTo(later).empty());
-    EXPECT_EQ(log_.Lines(), (Lines{"ThermalPrinterPlugin: " + std::string(c.barrier),
-                                   "ThermalPrinterPlugin: connectBle"}));
+    EXPECT_EQ(log_.TakeLines(), (Lines{"ThermalPrinterPlugin: " + std::string(barrier_method),
+                                       "ThermalPrinterPlugin: connectBle"}));
 
     gate_.Release();
     EXPECT_EQ(Drained(earlier), std::vector<Bytes>{Success(true)});
     EXPECT_EQ(Drained(barrier), std::vector<Bytes>{Success(true)});
     EXPECT_EQ(Drained(later).size(), 1u);
-    const Lines lines = log_.TakeLines();
-    const auto at = [&lines](const std::string& line) {
-      return std::find(lines.begin(), lines.end(), line) - lines.begin();
-    };
-    EXPECT_LT(at("BluetoothManager: Print successful, sent 1 bytes"), at(c.first_line));
-    EXPECT_LT(at(c.last_line),
-              at(std::string("BluetoothManager: Connecting to ") + kOtherPrinterText));
-    EXPECT_LT(at(std::string("BluetoothManager: Connecting to ") + kOtherPrinterText),
-              static_cast<std::ptrdiff_t>(lines.size()));
+    // The earlier job's last lines, the barrier's, then the later work's first.
+    Lines lines = log_.TakeLines();
+    lines.resize(5);
+    EXPECT_EQ(lines, Join({{"BluetoothManager: RFCOMM connection successful!",
+                            "BluetoothManager: Print successful, sent 1 bytes"},
+                           barrier_lines,
+                           {std::string("BluetoothManager: Connecting to ") + kOtherPrinterText}}));
     Drained(Deliver(EncodeCall("setup")));
     gate_.Rearm();
   }
@@ -198,33 +187,19 @@ TEST_F(PluginThreadsTest, SetupAndDestroyWaitForEarlierWorkAndHoldLaterWorkBack)
 
 // Eight stuck printers take every worker; a ninth printer's job waits for one to come free.
 TEST_F(PluginThreadsTest, ALaneBeyondTheWorkerCapWaitsForAWorker) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int inside = 0;
-  bool open = false;
-  stack_.SetConnectHook([&](uint64_t) {
-    std::unique_lock<std::mutex> lock(mutex);
-    ++inside;
-    changed.notify_all();
-    changed.wait(lock, [&] { return open; });
-  });
+  Gate every_connect(kAnyPrinter, true);
+  stack_.SetConnectHook(every_connect.Hook());
   std::vector<Handle> jobs;
   for (uint64_t printer = 1; printer <= 9; ++printer) {
     stack_.SetPrinter(printer);
-    const std::string address = kestro::FormatBluetoothAddress(printer);
-    jobs.push_back(Deliver(PrinterCall("connectBle", address)));
+    jobs.push_back(Deliver(PrinterCall("connectBle", kestro::FormatBluetoothAddress(printer))));
   }
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    EXPECT_TRUE(changed.wait_for(lock, 5s, [&] { return inside == 8; }));
-    EXPECT_FALSE(changed.wait_for(lock, 200ms, [&] { return inside > 8; }));
-    open = true;
-    changed.notify_all();
-  }
+  EXPECT_TRUE(every_connect.Entered(8));
+  EXPECT_FALSE(every_connect.Entered(9, 200ms));
+  every_connect.Release();
   for (const Handle job : jobs) EXPECT_EQ(Drained(job), std::vector<Bytes>{Success(true)});
+  EXPECT_TRUE(every_connect.Entered(9, 0ms));
   stack_.SetConnectHook(nullptr);
-  std::lock_guard<std::mutex> lock(mutex);
-  EXPECT_EQ(inside, 9);
 }
 
 TEST_F(PluginThreadsTest, WorkBeyondTheQueueLimitsIsAnsweredBusyAndNothingElseHappens) {
@@ -285,7 +260,7 @@ TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
   kestro::StopThermalPrinterEngineCalls();
   const size_t engine_calls = engine_.calls().size();
   auto shutdown = std::async(std::launch::async, [] { kestro::ShutDownThermalPrinterPlugin(); });
-  ASSERT_TRUE(LinesSoon(3));
+  ASSERT_TRUE(Soon([this] { return log_.Lines().size() >= 3; }));
   EXPECT_EQ(shutdown.wait_for(100ms), std::future_status::timeout);  // the held job still runs
   gate_.Release();
   ASSERT_EQ(shutdown.wait_for(5s), std::future_status::ready);
