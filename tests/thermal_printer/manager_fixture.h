@@ -1,5 +1,5 @@
-// A BluetoothManager on the simulated stack, with its log lines and events captured, and a gate
-// that holds a printer inside the stack.
+// A BluetoothManager on the simulated stack, with its log lines and events captured (events
+// decoded to readable text), and a gate that holds printers inside the stack.
 #ifndef KESTRO_TESTS_THERMAL_PRINTER_MANAGER_FIXTURE_H_
 #define KESTRO_TESTS_THERMAL_PRINTER_MANAGER_FIXTURE_H_
 
@@ -13,14 +13,88 @@
 #include <string>
 #include <vector>
 
+#include "engine_client/codec/standard_method_codec.h"
+#include "engine_client/messaging/binary_messenger.h"
+#include "engine_client/messaging/method_channel.h"
 #include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "tests/thermal_printer/debug_capture.h"
-#include "tests/thermal_printer/event_recorder.h"
 #include "thermal_printer/bluetooth_manager.h"
 
 namespace kestro_test {
 
 using Lines = std::vector<std::string>;
+
+// Strings bare, integers in decimal (64-bit ones marked L), bools as true/false, maps as
+// {key: value, ...} in key order, lists as [a, b]; anything else as <kind N>.
+inline std::string Describe(const flutter::EncodableValue& value) {
+  if (value.IsNull()) return "null";
+  if (const auto* b = std::get_if<bool>(&value)) return *b ? "true" : "false";
+  if (const auto* i = std::get_if<int32_t>(&value)) return std::to_string(*i);
+  if (const auto* l = std::get_if<int64_t>(&value)) return std::to_string(*l) + "L";
+  if (const auto* s = std::get_if<std::string>(&value)) return *s;
+  if (const auto* list = std::get_if<flutter::EncodableValueList>(&value)) {
+    std::string text = "[";
+    for (size_t i = 0; i < list->size(); ++i) text += (i ? ", " : "") + Describe((*list)[i]);
+    return text + "]";
+  }
+  if (const auto* map = std::get_if<flutter::EncodableValueMap>(&value)) {
+    std::string text = "{";
+    for (const auto& entry : *map) {
+      if (text.size() > 1) text += ", ";
+      text += Describe(entry.first) + ": " + Describe(entry.second);
+    }
+    return text + "}";
+  }
+  return "<kind " + std::to_string(value.index()) + ">";
+}
+
+// "name arguments" of an encoded method call, or "<undecodable>".
+inline std::string DescribeCall(const std::vector<uint8_t>& message) {
+  const auto call =
+      flutter::StandardMethodCodec::ForSerializer().DecodeCall(message.data(), message.size());
+  if (!call) return "<undecodable>";
+  const flutter::EncodableValue* arguments = call->Arguments();
+  return call->MethodName() + " " + (arguments ? Describe(*arguments) : "null");
+}
+
+// A messenger that keeps every message sent on it, described, from any thread. A send on another
+// channel than "events" or asking for a reply is marked, and so is a handler set on it: the
+// manager only sends.
+class EventRecorder : public flutter::BinaryMessenger {
+ public:
+  std::shared_ptr<flutter::MethodChannel> Channel() {
+    return std::make_shared<flutter::MethodChannel>(this, "events",
+                                                    &flutter::StandardMethodCodec::ForSerializer());
+  }
+  void Send(const std::string& channel, const uint8_t* message, size_t message_size,
+            flutter::BinaryReply reply = nullptr) const override {
+    std::string event = DescribeCall(std::vector<uint8_t>(message, message + message_size));
+    if (channel != "events") event += " <on " + channel + ">";
+    if (reply) event += " <reply wanted>";
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+  }
+  void SetMessageHandler(const std::string& channel, flutter::BinaryMessageHandler) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back("<handler set on " + channel + ">");
+  }
+  Lines Events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+  // Events other than "onLogMessage".
+  Lines JobEvents() const {
+    Lines jobs;
+    for (const std::string& event : Events()) {
+      if (event.rfind("onLogMessage ", 0) != 0) jobs.push_back(event);
+    }
+    return jobs;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  mutable Lines events_;
+};
 
 constexpr uint64_t kPrinter = 0xAABBCCDDEEFFull;
 constexpr char kPrinterText[] = "AA:BB:CC:DD:EE:FF";
