@@ -276,59 +276,40 @@ TEST_F(ManagerTest, BuffersOf2GiBAndMoreAreSentInFull) {
 }
 #endif
 
-// The radio check, and a list without devices or without a radio, close every handle they opened.
-TEST_F(ManagerTest, RadioCheckAndEmptyListsCloseTheirHandles) {
+// The radio check and the device list close every handle they open. The list holds every
+// remembered or authenticated device of any class, in stack order, as the stack reports it.
+TEST_F(ManagerTest, RadioCheckAndDeviceListCloseTheirHandles) {
   EXPECT_TRUE(kestro::IsBluetoothRadioPresent(stack_));
   EXPECT_TRUE(manager_->GetPairedDevices().empty());
-  stack_.SetRadioPresent(false);
-  EXPECT_FALSE(kestro::IsBluetoothRadioPresent(stack_));
-  EXPECT_TRUE(manager_->GetPairedDevices().empty());
-  EXPECT_EQ(log_.Lines(), (Lines{"BluetoothManager: Getting paired devices...",
-                                 "BluetoothManager: No paired devices found",
-                                 "BluetoothManager: Found 0 paired devices",
-                                 "BluetoothManager: Getting paired devices...",
-                                 "BluetoothManager: No Bluetooth radio found"}));
+  EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Getting paired devices...",
+                                     "BluetoothManager: No paired devices found",
+                                     "BluetoothManager: Found 0 paired devices"}));
   EXPECT_EQ(
-      stack_.calls(),
+      stack_.TakeCalls(),
       (Lines{"BluetoothFindFirstRadio(4) = 501, radio 502", "BluetoothFindRadioClose(501) = 1",
              "CloseHandle(502) = 1", "BluetoothFindFirstRadio(4) = 503, radio 504",
              "BluetoothFindFirstDevice(40, auth 1, remembered 1, unknown 0, connected 1, "
              "inquiry 0, timeout 0, radio 504; 560) = 0",
-             "BluetoothFindRadioClose(503) = 1", "CloseHandle(504) = 1",
-             "BluetoothFindFirstRadio(4) = 0", "BluetoothFindFirstRadio(4) = 0"}));
-}
+             "BluetoothFindRadioClose(503) = 1", "CloseHandle(504) = 1"}));
 
-TEST_F(ManagerTest, ListsEveryKnownDeviceOfAnyClassInStackOrder) {
-  SimulatedDevice printer;
-  printer.address = 0x001122AABBCCull;
-  printer.name = u"\u041F\u0440\u0438\u043D\u0442\u0435\u0440";  // Принтер
-  printer.class_of_device = 0x040680;
-  printer.remembered = printer.authenticated = true;  // and held open by the manager
-  SimulatedDevice phone;                              // remembered but never authenticated
-  phone.address = 0x0011223344AAull;
-  phone.name = u"Phone";
-  phone.class_of_device = 0x5A020C;
-  phone.remembered = true;
-  SimulatedDevice stranger;  // seen by an inquiry only: not listed
-  stranger.address = 0x0A0B0C0D0E0Full;
-  stranger.name = u"Stranger";
-  SimulatedDevice headset;  // connected, nameless
-  headset.address = 0x000000000001ull;
-  headset.class_of_device = 0x240404;
-  headset.connected = true;
-  for (const SimulatedDevice& device : {printer, phone, stranger, headset})
-    stack_.AddDevice(device);
-  stack_.SetPrinter(printer.address);
+  // Address, name, class of device, connected, remembered, authenticated.
+  const SimulatedDevice devices[] = {
+      {0x001122AABBCCull, u"\u041F\u0440\u0438\u043D\u0442\u0435\u0440", 0x040680, false, true,
+       true},  // Принтер, held open by us
+      {0x0011223344AAull, u"Phone", 0x5A020C, false, true, false},  // never authenticated
+      {0x0A0B0C0D0E0Full, u"Stranger", 0, false, false, false},     // seen by an inquiry only
+      {0x000000000001ull, u"", 0x240404, true, false, false},       // connected, nameless
+  };
+  for (const SimulatedDevice& device : devices) stack_.AddDevice(device);
+  stack_.SetPrinter(devices[0].address);
   manager_->Initialize();
   ASSERT_TRUE(manager_->Connect("00:11:22:AA:BB:CC"));
   Forget();
-
-  const flutter::EncodableValueList devices = manager_->GetPairedDevices();
-  ASSERT_EQ(devices.size(), 3u);
+  const flutter::EncodableValueList listed = manager_->GetPairedDevices();
   // Classes are 32-bit integers (64-bit ones would read "263808L"); "isConnected" is the
   // stack's view, not the manager's table.
   EXPECT_EQ(
-      Describe(flutter::EncodableValue(devices)),
+      Describe(flutter::EncodableValue(listed)),
       "[{deviceCl: 263808, deviceName: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80, "
       "isConnected: false, isPaired: true, macAddress: 00:11:22:AA:BB:CC, majDeviceCl: 6}, "
       "{deviceCl: 5898764, deviceName: Phone, isConnected: false, isPaired: false, "
@@ -336,20 +317,28 @@ TEST_F(ManagerTest, ListsEveryKnownDeviceOfAnyClassInStackOrder) {
       "{deviceCl: 2360324, deviceName: , isConnected: true, isPaired: false, "
       "macAddress: 00:00:00:00:00:01, majDeviceCl: 4}]");
   EXPECT_EQ(
-      log_.Lines(),
+      log_.TakeLines(),
       (Lines{"BluetoothManager: Getting paired devices...",
              "BluetoothManager: Found device: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5"
              "\xD1\x80 (00:11:22:AA:BB:CC)",
              "BluetoothManager: Found device: Phone (00:11:22:33:44:AA)",
              "BluetoothManager: Found device:  (00:00:00:00:00:01)",
              "BluetoothManager: Found 3 paired devices"}));
-  EXPECT_EQ(stack_.calls(),
-            (Lines{"BluetoothFindFirstRadio(4) = 501, radio 502",
+  EXPECT_EQ(stack_.TakeCalls(),
+            (Lines{"BluetoothFindFirstRadio(4) = 505, radio 506",
                    "BluetoothFindFirstDevice(40, auth 1, remembered 1, unknown 0, connected 1, "
-                   "inquiry 0, timeout 0, radio 502; 560) = 503",
-                   "BluetoothFindNextDevice(503; 560) = 1", "BluetoothFindNextDevice(503; 560) = 1",
-                   "BluetoothFindNextDevice(503; 560) = 0", "BluetoothFindDeviceClose(503) = 1",
-                   "BluetoothFindRadioClose(501) = 1", "CloseHandle(502) = 1"}));
+                   "inquiry 0, timeout 0, radio 506; 560) = 507",
+                   "BluetoothFindNextDevice(507; 560) = 1", "BluetoothFindNextDevice(507; 560) = 1",
+                   "BluetoothFindNextDevice(507; 560) = 0", "BluetoothFindDeviceClose(507) = 1",
+                   "BluetoothFindRadioClose(505) = 1", "CloseHandle(506) = 1"}));
+
+  stack_.SetRadioPresent(false);
+  EXPECT_FALSE(kestro::IsBluetoothRadioPresent(stack_));
+  EXPECT_TRUE(manager_->GetPairedDevices().empty());
+  EXPECT_EQ(log_.Lines(), (Lines{"BluetoothManager: Getting paired devices...",
+                                 "BluetoothManager: No Bluetooth radio found"}));
+  EXPECT_EQ(stack_.calls(),
+            (Lines{"BluetoothFindFirstRadio(4) = 0", "BluetoothFindFirstRadio(4) = 0"}));
 }
 
 }  // namespace

@@ -174,12 +174,7 @@ TEST_F(PluginTest, SetupMakesOneManagerWhoseQueriesReachTheStack) {
   const Lines lines = log_.Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "BluetoothManager: Initializing..."), 3);
 
-  SimulatedDevice printer;
-  printer.address = kPrinter;
-  printer.name = u"Printer";
-  printer.class_of_device = 0x040680;
-  printer.remembered = printer.authenticated = true;
-  stack_.AddDevice(printer);
+  stack_.AddDevice({kPrinter, u"Printer", 0x040680, false, true, true});
   const std::string devices =
       "success [{deviceCl: 263808, deviceName: Printer, isConnected: false, isPaired: true, "
       "macAddress: AA:BB:CC:DD:EE:FF, majDeviceCl: 6}]";
