@@ -46,6 +46,10 @@ class PluginTest : public PluginFixture {
     }
     return responses.front();
   }
+  std::string SendWire(const std::string& message) {
+    const Bytes reply = Send(Bytes(message.begin(), message.end()));
+    return std::string(reply.begin(), reply.end());
+  }
   std::string Call(const std::string& method, std::unique_ptr<EncodableValue> arguments = nullptr) {
     return DescribeReply(Send(EncodeCall(method, std::move(arguments))));
   }
@@ -103,61 +107,48 @@ TEST_F(PluginTest, TheMessengerIsHeldLockedAndReleasedAroundEngineCalls) {
   EXPECT_EQ(engine_.locks_held(), 0);
 }
 
-// The documented examples byte for byte; undecodable messages are answered and never logged.
-TEST_F(PluginTest, ReplyBytes) {
+// Before "setup" every name answers neutrally, byte for byte, and a name that matches no row
+// (case matters) answers null; undecodable messages are answered at once and never logged.
+TEST_F(PluginTest, ReplyBytesWithoutAManagerAndForUndecodableMessages) {
   using namespace wire;
-  const std::string decode_error = Error("DECODE_ERROR", "Failed to decode method call");
-  // A "printBle" whose bytes lie one list deeper than the codec reads is refused whole.
-  EncodableValue bytes(EncodableValueList{EncodableValue(0x41)});
-  for (int level = 0; level < 256; ++level) bytes = EncodableValue(EncodableValueList{bytes});
-  const Bytes too_deep =
-      EncodeCall("printBle", Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", bytes}}));
-  stack_.SetPrinter(kPrinter);
-  const std::pair<std::string, std::string> cases[] = {
-      {wire::Call("noSuchMethod"), Success(kNull)},
-      {wire::Call("checkBleEnabled"), Success(kFalse)},
-      {wire::Call("getPairedDevices"), Success(List({}))},
-      {wire::Call("startBleDiscovery"), Success(wire::Map({{Str("success"), kTrue}}))},
-      {wire::Call("connectBle"), Error("INVALID_ARGS", "Expected map arguments")},
-      {wire::Call("setup"), Success(kTrue)},
-      {"", decode_error},
-      {Int32(42) + kNull, decode_error},
-      {std::string(too_deep.begin(), too_deep.end()), decode_error},
-  };
-  for (const auto& [message, reply] : cases) {
-    SCOPED_TRACE(message.substr(0, 20));
-    log_.TakeLines();
-    const Bytes answer = Send(Bytes(message.begin(), message.end()));
-    EXPECT_EQ(std::string(answer.begin(), answer.end()), reply);
-    EXPECT_EQ(log_.Lines().empty(), reply == decode_error);  // only decoded calls are logged
-  }
-  EXPECT_EQ(stack_.Received(kPrinter), Bytes{});
-}
-
-TEST_F(PluginTest, EveryNameAnswersNeutrallyWithoutAManager) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-      {{"destroy", "destroyWindows"}, "success true"},
-      {{"checkBleEnabled", "checkBleEnabledWindows"}, "success false"},
-      {{"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}, "success []"},
-      {{"connectBle", "connectBleWindows"}, "success false"},
-      {{"disconnectBle", "disconnectBleWindows"}, "success true"},
-      {{"isBleConnected", "isBleConnectedWindows"}, "success false"},
-      {{"printBle", "printBleWindows", "printRawBle"}, "success false"},
-      {{"startBleDiscovery", "startBleDiscoveryWindows"}, "success {success: true}"},
-      {{"stopBleDiscovery", "stopBleDiscoveryWindows"}, "success true"},
-      {{"SETUP", "Setup", "printble", "setupwindows", ""}, "success null"},
+      {{"destroy", "destroyWindows"}, Success(kTrue)},
+      {{"checkBleEnabled", "checkBleEnabledWindows"}, Success(kFalse)},
+      {{"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}, Success(List({}))},
+      {{"connectBle", "connectBleWindows"}, Success(kFalse)},
+      {{"disconnectBle", "disconnectBleWindows"}, Success(kTrue)},
+      {{"isBleConnected", "isBleConnectedWindows"}, Success(kFalse)},
+      {{"printBle", "printBleWindows", "printRawBle"}, Success(kFalse)},
+      {{"startBleDiscovery", "startBleDiscoveryWindows"},
+       Success(wire::Map({{Str("success"), kTrue}}))},
+      {{"stopBleDiscovery", "stopBleDiscoveryWindows"}, Success(kTrue)},
+      {{"noSuchMethod", "SETUP", "Setup", "printble", "setupwindows", ""}, Success(kNull)},
   };
-  for (const auto& row : rows) {
-    for (const std::string& name : row.first) {
+  const std::string job =
+      wire::Map({{Str("bytes"), ByteList("\x01")}, {Str("macAddress"), Str(kPrinterText)}});
+  for (const auto& [names, reply] : rows) {
+    for (const std::string& name : names) {
       SCOPED_TRACE(name);
-      EXPECT_EQ(Call(name, Map({{"macAddress", EncodableValue(kPrinterText)},
-                                {"bytes", EncodableValue(std::vector<uint8_t>{1})}})),
-                row.second);
+      EXPECT_EQ(SendWire(wire::Call(name, job)), reply);
       EXPECT_EQ(log_.TakeLines(), Lines{"ThermalPrinterPlugin: " + name});
     }
   }
   EXPECT_EQ(stacks_made_, 0);
   EXPECT_EQ(stack_.calls(), Lines{});
+
+  stack_.SetPrinter(kPrinter);
+  EXPECT_EQ(SendWire(wire::Call("setup")), Success(kTrue));
+  log_.TakeLines();
+  // A "printBle" whose bytes lie one list deeper than the codec reads is refused whole.
+  std::string deep = List({Int32(0x41)});
+  for (int level = 0; level < 256; ++level) deep = List({deep});
+  const std::string too_deep = wire::Call(
+      "printBle", wire::Map({{Str("bytes"), deep}, {Str("macAddress"), Str(kPrinterText)}}));
+  for (const std::string& message : {std::string(), Int32(42) + kNull, too_deep}) {
+    EXPECT_EQ(SendWire(message), Error("DECODE_ERROR", "Failed to decode method call"));
+  }
+  EXPECT_EQ(log_.Lines(), Lines{});
+  EXPECT_EQ(stack_.Received(kPrinter), Bytes{});
 }
 
 // One manager for the process, initialized by every "setup" (a failed start-up still answers
@@ -223,41 +214,36 @@ TEST_F(PluginTest, ArgumentsAreCheckedOnArrivalAndPassedOnAsRead) {
     std::string method;
     std::unique_ptr<EncodableValue> arguments;
     std::string reply;
-    Lines lines;  // after the method line
+    Lines lines = {};  // after the method line
   };
   Case cases[] = {
-      {"connectBle", nullptr, expected_map, {}},
-      {"connectBleWindows", list(), expected_map, {}},
-      {"connectBle", Map({}), address_required, {}},
-      {"connectBle", Map({{"macAddress", EncodableValue(42)}}), address_required, {}},
-      {"isBleConnected", nullptr, expected_map, {}},
-      {"isBleConnectedWindows", list(), expected_map, {}},
-      {"isBleConnected", Map({{"macAddress", EncodableValue(true)}}), "success false", {}},
-      {"isBleConnected", Map({{"printerUuid", printer}}), "success false", {}},
-      {"printBle", nullptr, expected_map, {}},
-      {"printRawBle", list(), expected_map, {}},
-      {"printBle", print(EncodableValue(""), EncodableValue(elements)), address_required, {}},
-      {"printBle", print(EncodableValue(1.5), EncodableValue(elements)), address_required, {}},
-      {"printBle", print(printer, EncodableValue(EncodableValueList{})), bytes_required, {}},
-      {"printBleWindows", print(printer, EncodableValue("ESC @")), bytes_required, {}},
-      {"printBle",
-       print(printer, EncodableValue(std::vector<int32_t>{27, 64})),
-       bytes_required,
-       {}},
-      {"printBle",
-       print(printer, EncodableValue(EncodableValueList{EncodableValue("a")})),
-       bytes_required,
-       {}},
+      {"connectBle", nullptr, expected_map},
+      {"connectBleWindows", list(), expected_map},
+      {"connectBle", Map({}), address_required},
+      {"connectBle", Map({{"macAddress", EncodableValue(42)}}), address_required},
+      {"isBleConnected", nullptr, expected_map},
+      {"isBleConnectedWindows", list(), expected_map},
+      {"isBleConnected", Map({{"macAddress", EncodableValue(true)}}), "success false"},
+      {"isBleConnected", Map({{"printerUuid", printer}}), "success false"},
+      {"printBle", nullptr, expected_map},
+      {"printRawBle", list(), expected_map},
+      {"printBle", print(EncodableValue(""), EncodableValue(elements)), address_required},
+      {"printBle", print(EncodableValue(1.5), EncodableValue(elements)), address_required},
+      {"printBle", print(printer, EncodableValue(EncodableValueList{})), bytes_required},
+      {"printBleWindows", print(printer, EncodableValue("ESC @")), bytes_required},
+      {"printBle", print(printer, EncodableValue(std::vector<int32_t>{27, 64})), bytes_required},
+      {"printBle", print(printer, EncodableValue(EncodableValueList{EncodableValue("a")})),
+       bytes_required},
       {"printBle",
        std::move(job),
        "success true",
        {"BluetoothManager: Printing 4 bytes to AA:BB:CC:DD:EE:FF",
         "BluetoothManager: Print successful, sent 4 bytes"}},
-      {"disconnectBleWindows", nullptr, "success true", {}},
-      {"disconnectBle", list(), "success true", {}},
-      {"disconnectBle", Map({}), "success true", {}},
-      {"disconnectBle", Map({{"printerUuid", printer}}), "success true", {}},
-      {"disconnectBle", Map({{"macAddress", EncodableValue(7)}}), "success true", {}},
+      {"disconnectBleWindows", nullptr, "success true"},
+      {"disconnectBle", list(), "success true"},
+      {"disconnectBle", Map({}), "success true"},
+      {"disconnectBle", Map({{"printerUuid", printer}}), "success true"},
+      {"disconnectBle", Map({{"macAddress", EncodableValue(7)}}), "success true"},
       {"disconnectBle", Map({{"macAddress", EncodableValue("")}}), "success true", {disconnecting}},
       {"disconnectBleWindows",
        Map({{"macAddress", EncodableValue("aa:bb:cc:dd:ee:ff")}}),
