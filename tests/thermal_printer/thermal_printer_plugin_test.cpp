@@ -436,9 +436,6 @@ class PluginThreadsTest : public PluginFixture {
     }
     return false;
   }
-  bool AnsweredSoon(Handle handle) {
-    return Soon([&] { return !engine_.ResponsesTo(handle).empty(); });
-  }
   Lines EngineSends() {
     Lines sends;
     for (const std::string& call : engine_.calls()) {
@@ -496,8 +493,8 @@ TEST_F(PluginThreadsTest, OneAddressKeepsArrivalOrderAndAHeldPrinterDelaysNoOthe
   const Handle other = Deliver(PrinterCall("printBle", kOtherPrinterText, {0xEE}));
   const Handle devices = Deliver(EncodeCall("getBleDevices"));
 
-  EXPECT_TRUE(AnsweredSoon(other));
-  EXPECT_TRUE(AnsweredSoon(devices));
+  EXPECT_TRUE(Soon([&] { return engine_.ResponsesTo(other).size() == 1; }));
+  EXPECT_TRUE(Soon([&] { return engine_.ResponsesTo(devices).size() == 1; }));
   EXPECT_EQ(stack_.Received(kOtherPrinter), Bytes{0xEE});
   EXPECT_TRUE(engine_.ResponsesTo(status).empty());
   EXPECT_TRUE(stack_.Received(kPrinter).empty());
