@@ -102,8 +102,8 @@ TEST_F(ManagerTest, ConnectionTableOpensOneSocketPerAddressAndClosesItOnce) {
   EXPECT_EQ(stack_.calls(), Lines{});
 }
 
-// Without Winsock no socket opens; each refused connect is explained, closes its socket and
-// leaves no entry, through Connect and through a job alike.
+// Without Winsock or with an invalid address no socket opens; each refused connect is explained,
+// closes its socket and leaves no entry, through Connect and through a job alike.
 TEST_F(ManagerTest, ConnectFailuresAreExplainedAndLeaveNoEntry) {
   stack_.SetPrinter(kPrinter);
   EXPECT_FALSE(manager_->Connect(kPrinterText));
@@ -123,8 +123,25 @@ TEST_F(ManagerTest, ConnectFailuresAreExplainedAndLeaveNoEntry) {
       {10064, " (Unknown error)"},
   };
   InitializeQuietly();
+  // An invalid address opens no socket at all.
+  const std::vector<std::pair<std::string, std::string>> invalid = {
+      {"AA:BB:CC:DD:EE", "AA:BB:CC:DD:EE"},
+      {"00-00-00-00-00-00", "00:00:00:00:00:00"},
+      {"", ""},
+      {"printer", "E"}};
+  for (const auto& [text, normalized] : invalid) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(manager_->Connect(text));
+    EXPECT_FALSE(manager_->PrintBytes(text, {1, 2, 3}, "printer-1", "job-1"));
+    EXPECT_EQ(log_.TakeLines(),
+              (Lines{"BluetoothManager: Connecting to " + normalized,
+                     "BluetoothManager: Invalid MAC address: " + normalized,
+                     "BluetoothManager: Printing 3 bytes to " + normalized,
+                     "BluetoothManager: Invalid MAC address for print: " + normalized}));
+  }
+  EXPECT_EQ(stack_.calls(), Lines{});
+  Lines events(invalid.size(), "onPrintFailedWindows {error: Invalid MAC address, jobUuid: job-1}");
   int socket = 1001;
-  Lines events;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
     PrinterBehaviour refusing;
@@ -157,33 +174,10 @@ TEST_F(ManagerTest, ConnectFailuresAreExplainedAndLeaveNoEntry) {
   EXPECT_EQ(events_.JobEvents(), events);
 }
 
-TEST_F(ManagerTest, InvalidAddressesOpenNoSocket) {
-  InitializeQuietly();
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"AA:BB:CC:DD:EE", "AA:BB:CC:DD:EE"},
-      {"00-00-00-00-00-00", "00:00:00:00:00:00"},
-      {"", ""},
-      {"printer", "E"}};
-  for (const auto& [text, normalized] : cases) {
-    SCOPED_TRACE(text);
-    EXPECT_FALSE(manager_->Connect(text));
-    EXPECT_FALSE(manager_->PrintBytes(text, {1, 2, 3}, "printer-1", "job-1"));
-    EXPECT_EQ(log_.TakeLines(),
-              (Lines{"BluetoothManager: Connecting to " + normalized,
-                     "BluetoothManager: Invalid MAC address: " + normalized,
-                     "BluetoothManager: Printing 3 bytes to " + normalized,
-                     "BluetoothManager: Invalid MAC address for print: " + normalized}));
-  }
-  EXPECT_EQ(stack_.calls(), Lines{});
-  EXPECT_EQ(
-      events_.JobEvents(),
-      Lines(cases.size(), "onPrintFailedWindows {error: Invalid MAC address, jobUuid: job-1}"));
-}
-
 // The first job connects, sends in parts until all is taken and keeps the connection; the next
 // one, spelled otherwise, reuses it and logs nothing about it; an empty job connects and sends
-// nothing.
-TEST_F(ManagerTest, JobsConnectOnceAndSendInParts) {
+// nothing; a failed send closes the connection and the next job connects again.
+TEST_F(ManagerTest, JobsConnectOnceSendInPartsAndReconnectAfterAFailedSend) {
   PrinterBehaviour in_parts;
   in_parts.max_part = 4;
   stack_.SetPrinter(kPrinter, in_parts);
@@ -205,23 +199,14 @@ TEST_F(ManagerTest, JobsConnectOnceAndSendInParts) {
                                      "BluetoothManager: Print successful, sent 2 bytes"}));
   EXPECT_EQ(stack_.TakeCalls(), Lines{"send(1001, 2) = 2"});
   receipt.insert(receipt.end(), {0x1B, 0x40});
-  EXPECT_EQ(stack_.Received(kPrinter), receipt);
 
   EXPECT_TRUE(manager_->PrintBytes(kOtherPrinterText, {}, "printer-2", "job-3"));
-  EXPECT_EQ(stack_.calls(), SocketCalls(1002, kOtherPrinterText));
-  EXPECT_EQ(log_.Lines().back(), "BluetoothManager: Print successful, sent 0 bytes");
-  EXPECT_EQ(events_.JobEvents(),
-            (Lines{"onPrintSuccessWindows {jobUuid: job-1, printerUuid: printer-1}",
-                   "onPrintSuccessWindows {jobUuid: job-2, printerUuid: printer-1}",
-                   "onPrintSuccessWindows {jobUuid: job-3, printerUuid: printer-2}"}));
-}
+  EXPECT_EQ(stack_.TakeCalls(), SocketCalls(1002, kOtherPrinterText));
+  EXPECT_EQ(log_.TakeLines().back(), "BluetoothManager: Print successful, sent 0 bytes");
 
-// A send() that fails, or takes nothing while bytes remain, ends the job as a send failure
-// carrying what WSAGetLastError reads then (0 when nothing was set) and closes the connection.
-// Until then the table is trusted, nothing probes the link; the next job connects again.
-TEST_F(ManagerTest, AFailedSendEndsTheJobAndTheNextJobReconnects) {
-  stack_.SetPrinter(kPrinter);
-  InitializeQuietly();
+  // Until a send fails the table is trusted and nothing probes the link; a send() that fails, or
+  // takes nothing while bytes remain, ends the job as a send failure carrying what
+  // WSAGetLastError reads then (0 when nothing was set) and closes the connection.
   PrinterBehaviour stalled;
   stalled.max_part = 0;
   PrinterBehaviour stalled_with_code = stalled;
@@ -229,14 +214,12 @@ TEST_F(ManagerTest, AFailedSendEndsTheJobAndTheNextJobReconnects) {
   const struct {
     PrinterBehaviour printer;
     bool drop_link;  // switched off and on again after connecting
-    std::string sent, code;
-  } cases[] = {{PrinterBehaviour(), true, "-1", "10054"},
-               {stalled, false, "0", "0"},
-               {stalled_with_code, false, "0", "10035"}};
-  int socket = 1001;
+    std::string socket, sent, code;
+  } cases[] = {{PrinterBehaviour(), true, "1001", "-1", "10054"},
+               {stalled, false, "1003", "0", "0"},
+               {stalled_with_code, false, "1004", "0", "10035"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
-    const std::string s = std::to_string(socket++);
     stack_.SetPrinter(kPrinter, c.printer);
     ASSERT_TRUE(manager_->Connect(kPrinterText));
     if (c.drop_link) stack_.DropLinks(kPrinter);
@@ -247,16 +230,20 @@ TEST_F(ManagerTest, AFailedSendEndsTheJobAndTheNextJobReconnects) {
     EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Printing 3 bytes to AA:BB:CC:DD:EE:FF",
                                        "BluetoothManager: Send failed with error: " + c.code}));
     EXPECT_EQ(stack_.TakeCalls(),
-              (Lines{"send(" + s + ", 3) = " + c.sent, "WSAGetLastError() = " + c.code,
-                     "closesocket(" + s + ") = 0"}));
+              (Lines{"send(" + c.socket + ", 3) = " + c.sent, "WSAGetLastError() = " + c.code,
+                     "closesocket(" + c.socket + ") = 0"}));
     EXPECT_FALSE(manager_->IsConnected(kPrinterText));
   }
   stack_.SetPrinter(kPrinter);
   EXPECT_TRUE(manager_->PrintBytes(kPrinterText, {9}, "printer-1", "job-4"));
-  EXPECT_EQ(stack_.calls(), Join({SocketCalls(1004, kPrinterText), {"send(1004, 1) = 1"}}));
-  EXPECT_EQ(stack_.Received(kPrinter), std::vector<uint8_t>{9});
+  EXPECT_EQ(stack_.calls(), Join({SocketCalls(1005, kPrinterText), {"send(1005, 1) = 1"}}));
+  receipt.push_back(9);
+  EXPECT_EQ(stack_.Received(kPrinter), receipt);
   EXPECT_EQ(events_.JobEvents(),
-            (Lines{"onPrintFailedWindows {error: Send failed: 10054, jobUuid: job-10054}",
+            (Lines{"onPrintSuccessWindows {jobUuid: job-1, printerUuid: printer-1}",
+                   "onPrintSuccessWindows {jobUuid: job-2, printerUuid: printer-1}",
+                   "onPrintSuccessWindows {jobUuid: job-3, printerUuid: printer-2}",
+                   "onPrintFailedWindows {error: Send failed: 10054, jobUuid: job-10054}",
                    "onPrintFailedWindows {error: Send failed: 0, jobUuid: job-0}",
                    "onPrintFailedWindows {error: Send failed: 10035, jobUuid: job-10035}",
                    "onPrintSuccessWindows {jobUuid: job-4, printerUuid: printer-1}"}));
