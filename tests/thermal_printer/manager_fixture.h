@@ -32,18 +32,16 @@ inline std::string Describe(const flutter::EncodableValue& value) {
   if (const auto* i = std::get_if<int32_t>(&value)) return std::to_string(*i);
   if (const auto* l = std::get_if<int64_t>(&value)) return std::to_string(*l) + "L";
   if (const auto* s = std::get_if<std::string>(&value)) return *s;
+  std::string text;
   if (const auto* list = std::get_if<flutter::EncodableValueList>(&value)) {
-    std::string text = "[";
     for (size_t i = 0; i < list->size(); ++i) text += (i ? ", " : "") + Describe((*list)[i]);
-    return text + "]";
+    return "[" + text + "]";
   }
   if (const auto* map = std::get_if<flutter::EncodableValueMap>(&value)) {
-    std::string text = "{";
-    for (const auto& entry : *map) {
-      if (text.size() > 1) text += ", ";
-      text += Describe(entry.first) + ": " + Describe(entry.second);
+    for (const auto& [key, item] : *map) {
+      text += (text.empty() ? "" : ", ") + Describe(key) + ": " + Describe(item);
     }
-    return text + "}";
+    return "{" + text + "}";
   }
   return "<kind " + std::to_string(value.index()) + ">";
 }

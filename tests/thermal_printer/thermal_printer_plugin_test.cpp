@@ -60,6 +60,8 @@ Bytes PrinterCall(const std::string& method, const std::string& address, Bytes b
   return EncodeCall(method, std::move(arguments));
 }
 
+// The plug-in registered with the recording engine; "setup" makes its manager on the simulated
+// stack.
 class PluginFixture : public ::testing::Test {
  protected:
   void SetUp() override {
