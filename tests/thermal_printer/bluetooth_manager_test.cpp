@@ -123,7 +123,6 @@ TEST_F(ManagerTest, ConnectFailuresAreExplainedAndLeaveNoEntry) {
       {10064, " (Unknown error)"},
   };
   InitializeQuietly();
-  // An invalid address opens no socket at all.
   const std::vector<std::pair<std::string, std::string>> invalid = {
       {"AA:BB:CC:DD:EE", "AA:BB:CC:DD:EE"},
       {"00-00-00-00-00-00", "00:00:00:00:00:00"},
