@@ -1,98 +1,118 @@
-// The manager's life cycle, log and event path, and its connection table, on the simulated stack.
+// The manager on the simulated stack: life cycle, log and event path, connection table, print
+// jobs and the device list, each compared as whole sequences of log lines and stack calls; then
+// its address locks: jobs and connects for one address never overlap, and taking a socket away
+// from a job inside send() waits for no lock and closes it once. Run under ThreadSanitizer too
+// (ctest label "concurrency"); the plug-in tests show other addresses never wait.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <numeric>
+#include <vector>
+
 #include "tests/thermal_printer/manager_fixture.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace kestro_test {
 namespace {
 
-TEST_F(ManagerTest, WinsockIsStartedOnceAndCleanedUpOnlyWhenStarted) {
+using namespace std::chrono_literals;
+
+// Winsock starts once per manager life and is cleaned up only when started; every log line is
+// also an event, stamped in whole milliseconds read at the time (1 500.9999 ms gives 1 500).
+TEST_F(ManagerTest, WinsockLifeCycleWithEveryLogLineAnEvent) {
+  stack_.SetClock(15009999);
   stack_.SetStartupError(10091);
   manager_->Initialize();
-  EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Initializing...",
-                                     "BluetoothManager: WSAStartup failed with error: 10091"}));
   manager_->Dispose();
-  EXPECT_EQ(log_.TakeLines(),
-            (Lines{"BluetoothManager: Disposing...", "BluetoothManager: Disposed"}));
   stack_.SetStartupError(0);
   manager_->Initialize();
   manager_->Initialize();
-  EXPECT_EQ(
-      log_.TakeLines(),
-      (Lines{"BluetoothManager: Initializing...", "BluetoothManager: WSAStartup successful",
-             "BluetoothManager: Initialized successfully", "BluetoothManager: Initializing...",
-             "BluetoothManager: Initialized successfully"}));
   manager_->Dispose();
   manager_->Dispose();
   manager_->Initialize();
+  const std::string initializing = "BluetoothManager: Initializing...",
+                    started = "BluetoothManager: WSAStartup successful",
+                    initialized = "BluetoothManager: Initialized successfully",
+                    disposing = "BluetoothManager: Disposing...",
+                    disposed = "BluetoothManager: Disposed";
+  const Lines lines = log_.Lines();
+  EXPECT_EQ(lines,
+            (Lines{initializing, "BluetoothManager: WSAStartup failed with error: 10091", disposing,
+                   disposed, initializing, started, initialized, initializing, initialized,
+                   disposing, disposed, disposing, disposed, initializing, started, initialized}));
   EXPECT_EQ(stack_.calls(), (Lines{"WSAStartup(0x0202) = 10091", "WSAStartup(0x0202) = 0",
                                    "WSACleanup() = 0", "WSAStartup(0x0202) = 0"}));
+  Lines events;
+  for (const std::string& line : lines) {
+    events.push_back("onLogMessage {message: " + line + ", timestamp: 1500L}");
+  }
+  EXPECT_EQ(events_.Events(), events);
 }
 
-TEST_F(ManagerTest, DisposeClosesEveryConnectionAndDestructionDisposesAgain) {
+// One socket per address however it is spelled (a short last field is logged canonically but
+// keyed as written), closed once: by Disconnect, by Dispose in key order, and destruction
+// disposes again.
+TEST_F(ManagerTest, ConnectionTableOpensOneSocketPerAddressAndClosesItOnce) {
   stack_.SetPrinter(kPrinter);
   stack_.SetPrinter(kOtherPrinter);
+  stack_.SetPrinter(0xAABBCCDDEE0Full);
   InitializeQuietly();
-  ASSERT_TRUE(manager_->Connect(kPrinterText));
+  EXPECT_TRUE(manager_->Connect(kPrinterText, "printer-1"));
+  EXPECT_TRUE(manager_->Connect("aa-bb-cc-dd-ee-ff"));
+  EXPECT_TRUE(manager_->Connect("aa:bb:cc:dd:ee:f"));
+  EXPECT_EQ(log_.TakeLines(),
+            Join({{"BluetoothManager: Connecting to AA:BB:CC:DD:EE:FF"},
+                  SocketLines(kPrinterText),
+                  {"BluetoothManager: Connected successfully to AA:BB:CC:DD:EE:FF",
+                   "BluetoothManager: Connecting to AA:BB:CC:DD:EE:FF",
+                   "BluetoothManager: Already connected to AA:BB:CC:DD:EE:FF",
+                   "BluetoothManager: Connecting to AA:BB:CC:DD:EE:F"},
+                  SocketLines("AA:BB:CC:DD:EE:0F"),
+                  {"BluetoothManager: Connected successfully to AA:BB:CC:DD:EE:F"}}));
+  EXPECT_EQ(stack_.TakeCalls(),
+            Join({SocketCalls(1001, kPrinterText), SocketCalls(1002, "AA:BB:CC:DD:EE:0F")}));
+  EXPECT_TRUE(manager_->IsConnected("aabbccddeeff"));
+  EXPECT_TRUE(manager_->IsConnected("AA:BB:CC:DD:EE:F"));
+  EXPECT_FALSE(manager_->IsConnected("AA:BB:CC:DD:EE:0F"));
+
+  manager_->Disconnect("aa:bb:cc:dd:ee:ff");
+  manager_->Disconnect(kPrinterText);
+  EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Disconnecting from AA:BB:CC:DD:EE:FF",
+                                     "BluetoothManager: Disconnected from AA:BB:CC:DD:EE:FF",
+                                     "BluetoothManager: Disconnecting from AA:BB:CC:DD:EE:FF"}));
+  EXPECT_EQ(stack_.TakeCalls(), Lines{"closesocket(1001) = 0"});
+  EXPECT_FALSE(manager_->IsConnected(kPrinterText));
+
   ASSERT_TRUE(manager_->Connect(kOtherPrinterText));
   Forget();
   manager_->Dispose();
-  // Key order: "00:11:…" (socket 1002) before "AA:BB:…" (socket 1001).
+  // Key order: "00:11:…" (socket 1003) before "AA:BB:CC:DD:EE:F" (socket 1002).
   EXPECT_EQ(stack_.TakeCalls(),
-            (Lines{"closesocket(1002) = 0", "closesocket(1001) = 0", "WSACleanup() = 0"}));
-  EXPECT_FALSE(manager_->IsConnected(kPrinterText));
+            (Lines{"closesocket(1003) = 0", "closesocket(1002) = 0", "WSACleanup() = 0"}));
   EXPECT_FALSE(manager_->IsConnected(kOtherPrinterText));
+  EXPECT_FALSE(manager_->IsConnected("AA:BB:CC:DD:EE:F"));
   log_.TakeLines();
   manager_.reset();
   EXPECT_EQ(log_.Lines(), (Lines{"BluetoothManager: Disposing...", "BluetoothManager: Disposed"}));
   EXPECT_EQ(stack_.calls(), Lines{});
 }
 
-TEST_F(ManagerTest, EveryLogLineIsAnEventWithAMillisecondTimestamp) {
-  // 1970-01-01 00:00:01.5 UTC and 0.9999 ms later: both truncate to 1500.
-  stack_.SetClock(15000000);
-  manager_->Initialize();
-  stack_.SetClock(15009999);
-  manager_->Dispose();
-  const std::string tail = ", timestamp: 1500L}";
-  EXPECT_EQ(events_.Events(),
-            (Lines{"onLogMessage {message: BluetoothManager: Initializing..." + tail,
-                   "onLogMessage {message: BluetoothManager: WSAStartup successful" + tail,
-                   "onLogMessage {message: BluetoothManager: Initialized successfully" + tail,
-                   "onLogMessage {message: BluetoothManager: Disposing..." + tail,
-                   "onLogMessage {message: BluetoothManager: Disposed" + tail}));
-}
-
-TEST_F(ManagerTest, RadioCheckClosesBothHandles) {
-  EXPECT_TRUE(kestro::IsBluetoothRadioPresent(stack_));
-  EXPECT_EQ(stack_.TakeCalls(),
-            (Lines{"BluetoothFindFirstRadio(4) = 501, radio 502",
-                   "BluetoothFindRadioClose(501) = 1", "CloseHandle(502) = 1"}));
-  stack_.SetRadioPresent(false);
-  EXPECT_FALSE(kestro::IsBluetoothRadioPresent(stack_));
-  EXPECT_EQ(stack_.calls(), Lines{"BluetoothFindFirstRadio(4) = 0"});
-  EXPECT_EQ(log_.Lines(), Lines{});
-}
-
-TEST_F(ManagerTest, ConnectOpensOneSocketAndReusesIt) {
-  stack_.SetPrinter(kPrinter);
-  InitializeQuietly();
-  EXPECT_TRUE(manager_->Connect(kPrinterText, "printer-1"));
-  EXPECT_EQ(log_.TakeLines(), Join({{"BluetoothManager: Connecting to AA:BB:CC:DD:EE:FF"},
-                                    SocketLines(kPrinterText),
-                                    {"BluetoothManager: Connected successfully to "
-                                     "AA:BB:CC:DD:EE:FF"}}));
-  EXPECT_EQ(stack_.TakeCalls(), SocketCalls(1001, kPrinterText));
-
-  // Other spellings of the address name the same entry.
-  EXPECT_TRUE(manager_->Connect("aa-bb-cc-dd-ee-ff"));
-  EXPECT_EQ(log_.Lines(), (Lines{"BluetoothManager: Connecting to AA:BB:CC:DD:EE:FF",
-                                 "BluetoothManager: Already connected to AA:BB:CC:DD:EE:FF"}));
-  EXPECT_EQ(stack_.calls(), Lines{});
-  EXPECT_TRUE(manager_->IsConnected("aabbccddeeff"));
-}
-
+// Without Winsock or with an invalid address no socket opens; each refused connect is explained,
+// closes its socket and leaves no entry, through Connect and through a job alike.
 TEST_F(ManagerTest, ConnectFailuresAreExplainedAndLeaveNoEntry) {
+  stack_.SetPrinter(kPrinter);
+  EXPECT_FALSE(manager_->Connect(kPrinterText));
+  EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Connecting to AA:BB:CC:DD:EE:FF",
+                                     "BluetoothManager: CreateRfcommSocket for AA:BB:CC:DD:EE:FF",
+                                     "BluetoothManager: socket() failed with error 10093",
+                                     "BluetoothManager: Failed to create RFCOMM socket"}));
+  EXPECT_EQ(stack_.TakeCalls(),
+            (Lines{"socket(32, 1, 3) = INVALID_SOCKET", "WSAGetLastError() = 10093"}));
   const std::vector<std::pair<int32_t, std::string>> cases = {
       {10060, " (Connection timed out - printer may be off)"},
       {10061, " (Connection refused - printer may not support SPP)"},
@@ -103,48 +123,12 @@ TEST_F(ManagerTest, ConnectFailuresAreExplainedAndLeaveNoEntry) {
       {10064, " (Unknown error)"},
   };
   InitializeQuietly();
-  int socket = 1001;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    PrinterBehaviour refusing;
-    refusing.connect_error = c.first;
-    stack_.SetPrinter(kPrinter, refusing);
-    EXPECT_FALSE(manager_->Connect(kPrinterText));
-    const std::string code = std::to_string(c.first);
-    const int id = socket++;
-    const std::string s = std::to_string(id);
-    Lines lines = SocketLines(kPrinterText);
-    lines.back() = "BluetoothManager: connect() failed with error " + code + c.second;
-    EXPECT_EQ(log_.TakeLines(), Join({{"BluetoothManager: Connecting to AA:BB:CC:DD:EE:FF"},
-                                      lines,
-                                      {"BluetoothManager: Failed to create RFCOMM socket"}}));
-    Lines calls = SocketCalls(id, kPrinterText);
-    calls.back() = "connect(" + s + ", AA:BB:CC:DD:EE:FF SPP, 30) = -1";
-    EXPECT_EQ(stack_.TakeCalls(),
-              Join({calls, {"WSAGetLastError() = " + code, "closesocket(" + s + ") = 0"}}));
-    EXPECT_FALSE(manager_->IsConnected(kPrinterText));
-  }
-}
-
-TEST_F(ManagerTest, SocketFailureWithoutWinsock) {
-  stack_.SetPrinter(kPrinter);
-  EXPECT_FALSE(manager_->Connect(kPrinterText));
-  EXPECT_EQ(log_.Lines(), (Lines{"BluetoothManager: Connecting to AA:BB:CC:DD:EE:FF",
-                                 "BluetoothManager: CreateRfcommSocket for AA:BB:CC:DD:EE:FF",
-                                 "BluetoothManager: socket() failed with error 10093",
-                                 "BluetoothManager: Failed to create RFCOMM socket"}));
-  EXPECT_EQ(stack_.calls(),
-            (Lines{"socket(32, 1, 3) = INVALID_SOCKET", "WSAGetLastError() = 10093"}));
-}
-
-TEST_F(ManagerTest, InvalidAddressesOpenNoSocket) {
-  InitializeQuietly();
-  const std::vector<std::pair<std::string, std::string>> cases = {
+  const std::vector<std::pair<std::string, std::string>> invalid = {
       {"AA:BB:CC:DD:EE", "AA:BB:CC:DD:EE"},
       {"00-00-00-00-00-00", "00:00:00:00:00:00"},
       {"", ""},
       {"printer", "E"}};
-  for (const auto& [text, normalized] : cases) {
+  for (const auto& [text, normalized] : invalid) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(manager_->Connect(text));
     EXPECT_FALSE(manager_->PrintBytes(text, {1, 2, 3}, "printer-1", "job-1"));
@@ -155,35 +139,278 @@ TEST_F(ManagerTest, InvalidAddressesOpenNoSocket) {
                      "BluetoothManager: Invalid MAC address for print: " + normalized}));
   }
   EXPECT_EQ(stack_.calls(), Lines{});
-  EXPECT_EQ(
-      events_.JobEvents(),
-      Lines(cases.size(), "onPrintFailedWindows {error: Invalid MAC address, jobUuid: job-1}"));
+  Lines events(invalid.size(), "onPrintFailedWindows {error: Invalid MAC address, jobUuid: job-1}");
+  int socket = 1001;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    PrinterBehaviour refusing;
+    refusing.connect_error = c.first;
+    stack_.SetPrinter(kPrinter, refusing);
+    const std::string code = std::to_string(c.first);
+    EXPECT_FALSE(manager_->Connect(kPrinterText));
+    EXPECT_FALSE(manager_->PrintBytes(kPrinterText, {1}, "printer-1", "job-" + code));
+    Lines attempt = SocketLines(kPrinterText);
+    attempt.back() = "BluetoothManager: connect() failed with error " + code + c.second;
+    EXPECT_EQ(log_.TakeLines(), Join({{"BluetoothManager: Connecting to AA:BB:CC:DD:EE:FF"},
+                                      attempt,
+                                      {"BluetoothManager: Failed to create RFCOMM socket",
+                                       "BluetoothManager: Printing 1 bytes to AA:BB:CC:DD:EE:FF"},
+                                      attempt,
+                                      {"BluetoothManager: Failed to connect for print"}}));
+    Lines calls;
+    for (const int id : {socket, socket + 1}) {
+      const std::string s = std::to_string(id);
+      Lines attempt_calls = SocketCalls(id, kPrinterText);
+      attempt_calls.back() = "connect(" + s + ", AA:BB:CC:DD:EE:FF SPP, 30) = -1";
+      calls = Join(
+          {calls, attempt_calls, {"WSAGetLastError() = " + code, "closesocket(" + s + ") = 0"}});
+    }
+    socket += 2;
+    EXPECT_EQ(stack_.TakeCalls(), calls);
+    EXPECT_FALSE(manager_->IsConnected(kPrinterText));
+    events.push_back("onPrintFailedWindows {error: Connection failed, jobUuid: job-" + code + "}");
+  }
+  EXPECT_EQ(events_.JobEvents(), events);
 }
 
-TEST_F(ManagerTest, ShortLastFieldIsLoggedCanonicallyButKeyedAsWritten) {
-  stack_.SetPrinter(0xAABBCCDDEE0Full);
+// The first job connects, sends in parts until all is taken and keeps the connection; the next
+// one, spelled otherwise, reuses it and logs nothing about it; an empty job connects and sends
+// nothing; a failed send closes the connection and the next job connects again.
+TEST_F(ManagerTest, JobsConnectOnceSendInPartsAndReconnectAfterAFailedSend) {
+  PrinterBehaviour in_parts;
+  in_parts.max_part = 4;
+  stack_.SetPrinter(kPrinter, in_parts);
+  stack_.SetPrinter(kOtherPrinter);
   InitializeQuietly();
-  EXPECT_TRUE(manager_->Connect("aa:bb:cc:dd:ee:f"));
-  EXPECT_EQ(log_.Lines(), Join({{"BluetoothManager: Connecting to AA:BB:CC:DD:EE:F"},
-                                SocketLines("AA:BB:CC:DD:EE:0F"),
-                                {"BluetoothManager: Connected successfully to "
-                                 "AA:BB:CC:DD:EE:F"}}));
-  EXPECT_TRUE(manager_->IsConnected("AA:BB:CC:DD:EE:F"));
-  EXPECT_FALSE(manager_->IsConnected("AA:BB:CC:DD:EE:0F"));
+  std::vector<uint8_t> receipt(10);
+  std::iota(receipt.begin(), receipt.end(), uint8_t{0xF8});
+  EXPECT_TRUE(manager_->PrintBytes(kPrinterText, receipt, "printer-1", "job-1"));
+  EXPECT_EQ(log_.TakeLines(), Join({{"BluetoothManager: Printing 10 bytes to AA:BB:CC:DD:EE:FF"},
+                                    SocketLines(kPrinterText),
+                                    {"BluetoothManager: Print successful, sent 10 bytes"}}));
+  EXPECT_EQ(stack_.TakeCalls(),
+            Join({SocketCalls(1001, kPrinterText),
+                  {"send(1001, 10) = 4", "send(1001, 6) = 4", "send(1001, 2) = 2"}}));
+  EXPECT_TRUE(manager_->IsConnected(kPrinterText));
+
+  EXPECT_TRUE(manager_->PrintBytes("aa:bb:cc:dd:ee:ff", {0x1B, 0x40}, "printer-1", "job-2"));
+  EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Printing 2 bytes to AA:BB:CC:DD:EE:FF",
+                                     "BluetoothManager: Print successful, sent 2 bytes"}));
+  EXPECT_EQ(stack_.TakeCalls(), Lines{"send(1001, 2) = 2"});
+  receipt.insert(receipt.end(), {0x1B, 0x40});
+
+  EXPECT_TRUE(manager_->PrintBytes(kOtherPrinterText, {}, "printer-2", "job-3"));
+  EXPECT_EQ(stack_.TakeCalls(), SocketCalls(1002, kOtherPrinterText));
+  EXPECT_EQ(log_.TakeLines().back(), "BluetoothManager: Print successful, sent 0 bytes");
+
+  // Until a send fails the table is trusted and nothing probes the link; a send() that fails, or
+  // takes nothing while bytes remain, ends the job as a send failure carrying what
+  // WSAGetLastError reads then (0 when nothing was set) and closes the connection.
+  PrinterBehaviour stalled;
+  stalled.max_part = 0;
+  PrinterBehaviour stalled_with_code = stalled;
+  stalled_with_code.stalled_error = 10035;
+  const struct {
+    PrinterBehaviour printer;
+    bool drop_link;  // switched off and on again after connecting
+    std::string socket, sent, code;
+  } cases[] = {{PrinterBehaviour(), true, "1001", "-1", "10054"},
+               {stalled, false, "1003", "0", "0"},
+               {stalled_with_code, false, "1004", "0", "10035"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    stack_.SetPrinter(kPrinter, c.printer);
+    ASSERT_TRUE(manager_->Connect(kPrinterText));
+    if (c.drop_link) stack_.DropLinks(kPrinter);
+    Forget();
+    EXPECT_TRUE(manager_->IsConnected(kPrinterText));
+    EXPECT_EQ(stack_.calls(), Lines{});
+    EXPECT_FALSE(manager_->PrintBytes(kPrinterText, {1, 2, 3}, "printer-1", "job-" + c.code));
+    EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Printing 3 bytes to AA:BB:CC:DD:EE:FF",
+                                       "BluetoothManager: Send failed with error: " + c.code}));
+    EXPECT_EQ(stack_.TakeCalls(),
+              (Lines{"send(" + c.socket + ", 3) = " + c.sent, "WSAGetLastError() = " + c.code,
+                     "closesocket(" + c.socket + ") = 0"}));
+    EXPECT_FALSE(manager_->IsConnected(kPrinterText));
+  }
+  stack_.SetPrinter(kPrinter);
+  EXPECT_TRUE(manager_->PrintBytes(kPrinterText, {9}, "printer-1", "job-4"));
+  EXPECT_EQ(stack_.calls(), Join({SocketCalls(1005, kPrinterText), {"send(1005, 1) = 1"}}));
+  receipt.push_back(9);
+  EXPECT_EQ(stack_.Received(kPrinter), receipt);
+  EXPECT_EQ(events_.JobEvents(),
+            (Lines{"onPrintSuccessWindows {jobUuid: job-1, printerUuid: printer-1}",
+                   "onPrintSuccessWindows {jobUuid: job-2, printerUuid: printer-1}",
+                   "onPrintSuccessWindows {jobUuid: job-3, printerUuid: printer-2}",
+                   "onPrintFailedWindows {error: Send failed: 10054, jobUuid: job-10054}",
+                   "onPrintFailedWindows {error: Send failed: 0, jobUuid: job-0}",
+                   "onPrintFailedWindows {error: Send failed: 10035, jobUuid: job-10035}",
+                   "onPrintSuccessWindows {jobUuid: job-4, printerUuid: printer-1}"}));
 }
 
-TEST_F(ManagerTest, DisconnectClosesTheEntryOnce) {
-  stack_.SetPrinter(kPrinter);
+#if defined(__linux__)
+// 2^31 + 5 bytes of untouched, never-committed address space: the simulated printer counts
+// them without reading, so nothing is allocated for real.
+TEST_F(ManagerTest, BuffersOf2GiBAndMoreAreSentInFull) {
+  const size_t size = (size_t{1} << 31) + 5;
+  void* region = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(region, MAP_FAILED);
+  PrinterBehaviour counting;
+  counting.keep_bytes = false;
+  stack_.SetPrinter(kPrinter, counting);
   InitializeQuietly();
   ASSERT_TRUE(manager_->Connect(kPrinterText));
   Forget();
-  manager_->Disconnect("aa:bb:cc:dd:ee:ff");
-  manager_->Disconnect(kPrinterText);
-  EXPECT_EQ(log_.Lines(), (Lines{"BluetoothManager: Disconnecting from AA:BB:CC:DD:EE:FF",
-                                 "BluetoothManager: Disconnected from AA:BB:CC:DD:EE:FF",
-                                 "BluetoothManager: Disconnecting from AA:BB:CC:DD:EE:FF"}));
-  EXPECT_EQ(stack_.calls(), Lines{"closesocket(1001) = 0"});
-  EXPECT_FALSE(manager_->IsConnected(kPrinterText));
+  EXPECT_TRUE(manager_->PrintBytes(kPrinterText, static_cast<const uint8_t*>(region), size,
+                                   "printer-1", "job-big"));
+  munmap(region, size);
+  EXPECT_EQ(stack_.calls(), (Lines{"send(1001, 2147483647) = 2147483647", "send(1001, 6) = 6"}));
+  EXPECT_EQ(stack_.ReceivedCount(kPrinter), size);
+  EXPECT_EQ(log_.Lines(), (Lines{"BluetoothManager: Printing 2147483653 bytes to AA:BB:CC:DD:EE:FF",
+                                 "BluetoothManager: Print successful, sent 2147483653 bytes"}));
+}
+#endif
+
+// The radio check and the device list close every handle they open. The list holds every
+// remembered or authenticated device of any class, in stack order, as the stack reports it.
+TEST_F(ManagerTest, RadioCheckAndDeviceListCloseTheirHandles) {
+  EXPECT_TRUE(kestro::IsBluetoothRadioPresent(stack_));
+  EXPECT_TRUE(manager_->GetPairedDevices().empty());
+  EXPECT_EQ(log_.TakeLines(), (Lines{"BluetoothManager: Getting paired devices...",
+                                     "BluetoothManager: No paired devices found",
+                                     "BluetoothManager: Found 0 paired devices"}));
+  EXPECT_EQ(
+      stack_.TakeCalls(),
+      (Lines{"BluetoothFindFirstRadio(4) = 501, radio 502", "BluetoothFindRadioClose(501) = 1",
+             "CloseHandle(502) = 1", "BluetoothFindFirstRadio(4) = 503, radio 504",
+             "BluetoothFindFirstDevice(40, auth 1, remembered 1, unknown 0, connected 1, "
+             "inquiry 0, timeout 0, radio 504; 560) = 0",
+             "BluetoothFindRadioClose(503) = 1", "CloseHandle(504) = 1"}));
+
+  // Address, name, class of device, connected, remembered, authenticated.
+  const SimulatedDevice devices[] = {
+      {0x001122AABBCCull, u"\u041F\u0440\u0438\u043D\u0442\u0435\u0440", 0x040680, false, true,
+       true},  // Принтер, held open by us
+      {0x0011223344AAull, u"Phone", 0x5A020C, false, true, false},  // never authenticated
+      {0x0A0B0C0D0E0Full, u"Stranger", 0, false, false, false},     // seen by an inquiry only
+      {0x000000000001ull, u"", 0x240404, true, false, false},       // connected, nameless
+  };
+  for (const SimulatedDevice& device : devices) stack_.AddDevice(device);
+  stack_.SetPrinter(devices[0].address);
+  manager_->Initialize();
+  ASSERT_TRUE(manager_->Connect("00:11:22:AA:BB:CC"));
+  Forget();
+  const flutter::EncodableValueList listed = manager_->GetPairedDevices();
+  // Classes are 32-bit integers (64-bit ones would read "263808L"); "isConnected" is the
+  // stack's view, not the manager's table.
+  EXPECT_EQ(
+      Describe(flutter::EncodableValue(listed)),
+      "[{deviceCl: 263808, deviceName: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80, "
+      "isConnected: false, isPaired: true, macAddress: 00:11:22:AA:BB:CC, majDeviceCl: 6}, "
+      "{deviceCl: 5898764, deviceName: Phone, isConnected: false, isPaired: false, "
+      "macAddress: 00:11:22:33:44:AA, majDeviceCl: 2}, "
+      "{deviceCl: 2360324, deviceName: , isConnected: true, isPaired: false, "
+      "macAddress: 00:00:00:00:00:01, majDeviceCl: 4}]");
+  EXPECT_EQ(
+      log_.TakeLines(),
+      (Lines{"BluetoothManager: Getting paired devices...",
+             "BluetoothManager: Found device: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5"
+             "\xD1\x80 (00:11:22:AA:BB:CC)",
+             "BluetoothManager: Found device: Phone (00:11:22:33:44:AA)",
+             "BluetoothManager: Found device:  (00:00:00:00:00:01)",
+             "BluetoothManager: Found 3 paired devices"}));
+  EXPECT_EQ(stack_.TakeCalls(),
+            (Lines{"BluetoothFindFirstRadio(4) = 505, radio 506",
+                   "BluetoothFindFirstDevice(40, auth 1, remembered 1, unknown 0, connected 1, "
+                   "inquiry 0, timeout 0, radio 506; 560) = 507",
+                   "BluetoothFindNextDevice(507; 560) = 1", "BluetoothFindNextDevice(507; 560) = 1",
+                   "BluetoothFindNextDevice(507; 560) = 0", "BluetoothFindDeviceClose(507) = 1",
+                   "BluetoothFindRadioClose(505) = 1", "CloseHandle(506) = 1"}));
+
+  stack_.SetRadioPresent(false);
+  EXPECT_FALSE(kestro::IsBluetoothRadioPresent(stack_));
+  EXPECT_TRUE(manager_->GetPairedDevices().empty());
+  EXPECT_EQ(log_.Lines(), (Lines{"BluetoothManager: Getting paired devices...",
+                                 "BluetoothManager: No Bluetooth radio found"}));
+  EXPECT_EQ(stack_.calls(),
+            (Lines{"BluetoothFindFirstRadio(4) = 0", "BluetoothFindFirstRadio(4) = 0"}));
+}
+
+// Disconnect and Dispose take the job's socket away while it is inside send(): they return
+// without waiting for the job (no address lock), close the socket once, and the failing job
+// closes nothing more, nor an entry that replaced its own.
+TEST_F(ManagerTest, ASocketTakenAwayDuringSendIsClosedOnce) {
+  for (const bool dispose : {false, true}) {
+    SCOPED_TRACE(dispose ? "Dispose" : "Disconnect");
+    stack_.SetPrinter(kPrinter);
+    InitializeQuietly();
+    ASSERT_TRUE(manager_->Connect(kPrinterText));
+    Forget();
+    Gate gate;
+    stack_.SetSendHook(gate.Hook());
+    auto job = std::async(std::launch::async, [&] {
+      return manager_->PrintBytes(kPrinterText, {1, 2}, "p", "job");
+    });
+    ASSERT_TRUE(gate.Entered());
+    auto take_away = std::async(std::launch::async, [&] {
+      dispose ? manager_->Dispose() : manager_->Disconnect(kPrinterText);
+    });
+    const bool returned = take_away.wait_for(5s) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "waited behind the job's address lock";
+    if (returned && dispose) {
+      // The address's lock went with the table: a new connection replaces the job's entry.
+      manager_->Initialize();
+      EXPECT_TRUE(manager_->Connect(kPrinterText));
+    }
+    gate.Release();
+    take_away.get();
+    EXPECT_FALSE(job.get());
+
+    Lines closes;
+    for (const std::string& call : stack_.TakeCalls()) {
+      if (call.rfind("closesocket", 0) == 0) closes.push_back(call);
+    }
+    EXPECT_EQ(closes, Lines{dispose ? "closesocket(1002) = 0" : "closesocket(1001) = 0"});
+    const Lines lines = log_.TakeLines();
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "BluetoothManager: Send failed with error: 10038"),
+        lines.end());
+    EXPECT_EQ(manager_->IsConnected(kPrinterText), dispose);
+    stack_.SetSendHook(nullptr);
+    manager_->Dispose();
+    Forget();
+  }
+}
+
+// While a call for an address is held inside the stack, others for it, spelled otherwise, wait
+// for its address lock: a Connect and a job behind a held connect(), a job behind a held send().
+TEST_F(ManagerTest, ConnectsAndJobsForOneAddressNeverOverlap) {
+  stack_.SetPrinter(kPrinter);
+  InitializeQuietly();
+  for (const bool in_send : {false, true}) {
+    SCOPED_TRACE(in_send ? "held in send" : "held in connect");
+    Gate gate;
+    stack_.SetConnectHook(in_send ? nullptr : gate.Hook());
+    stack_.SetSendHook(in_send ? gate.Hook() : nullptr);
+    auto run = [](auto call) { return std::async(std::launch::async, call); };
+    std::vector<std::future<bool>> calls;
+    calls.push_back(run([&] {
+      return in_send ? manager_->PrintBytes(kPrinterText, {1, 2}, "p", "a")
+                     : manager_->Connect(kPrinterText);
+    }));
+    ASSERT_TRUE(gate.Entered());
+    if (!in_send) calls.push_back(run([&] { return manager_->Connect("aa:bb:cc:dd:ee:ff"); }));
+    calls.push_back(run([&] { return manager_->PrintBytes("aabbccddeeff", {3, 4}, "p", "b"); }));
+    // Without the address lock another call reaches the stack at once.
+    EXPECT_FALSE(gate.Entered(2, 200ms));
+    gate.Release();
+    for (auto& call : calls) EXPECT_TRUE(call.get());
+    EXPECT_EQ(gate.Entered(2, 0ms), in_send);  // the job's send, but no second connect
+    stack_.SetConnectHook(nullptr);
+    stack_.SetSendHook(nullptr);
+  }
+  EXPECT_EQ(stack_.SuccessfulConnects(kPrinter), 1);
+  EXPECT_EQ(stack_.Received(kPrinter), (std::vector<uint8_t>{3, 4, 1, 2, 3, 4}));
 }
 
 }  // namespace

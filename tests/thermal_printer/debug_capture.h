@@ -4,7 +4,10 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "thermal_printer/debug_output.h"
 
 namespace kestro_test {
 
@@ -12,16 +15,28 @@ namespace kestro_test {
 // back with " <no line feed>" appended so comparisons catch it.
 class DebugCapture {
  public:
-  DebugCapture();
-  ~DebugCapture();
+  DebugCapture() { kestro::SetDebugOutputSink(&DebugCapture::Sink, this); }
+  ~DebugCapture() { kestro::SetDebugOutputSink(nullptr, nullptr); }
   DebugCapture(const DebugCapture&) = delete;
   DebugCapture& operator=(const DebugCapture&) = delete;
 
-  std::vector<std::string> Lines() const;
-  std::vector<std::string> TakeLines();
+  std::vector<std::string> Lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  std::vector<std::string> TakeLines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(lines_, {});
+  }
 
  private:
-  static void Sink(const std::string& text, void* context);
+  static void Sink(const std::string& text, void* context) {
+    auto* capture = static_cast<DebugCapture*>(context);
+    const bool terminated = !text.empty() && text.back() == '\n';
+    std::lock_guard<std::mutex> lock(capture->mutex_);
+    capture->lines_.push_back(terminated ? text.substr(0, text.size() - 1)
+                                         : text + " <no line feed>");
+  }
 
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;

@@ -1,67 +1,102 @@
 // The plug-in driven through its channel callback with encoded calls, against the recording
-// engine, with the simulated stack behind the manager.
+// engine, with the simulated stack behind the manager: what the plug-in adds (dispatch,
+// arguments, replies, the path of events and the scheduling of work), not the manager's own
+// lines. Its callback never waits on a printer: jobs are held inside the simulated stack's
+// connect or send while this thread plays the UI thread. Run under ThreadSanitizer too (ctest
+// label "concurrency").
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
-#include "tests/thermal_printer/plugin_fixture.h"
+#include "engine_client/codec/byte_streams.h"
+#include "engine_client/codec/standard_codec_serializer.h"
+#include "engine_client/codec/standard_method_codec.h"
+#include "tests/fakes/recording_engine.h"
+#include "tests/thermal_printer/manager_fixture.h"
+#include "tests/wire_forms.h"
+#include "thermal_printer/bluetooth_address.h"
+#include "thermal_printer/thermal_printer_plugin.h"
 
 namespace kestro_test {
 namespace {
 
+using namespace std::chrono_literals;
 using flutter::EncodableValue;
 using flutter::EncodableValueList;
 using flutter::EncodableValueMap;
 
-std::string Hex(const Bytes& bytes) {
-  std::string text;
-  char digits[4];
-  for (const uint8_t byte : bytes) {
-    std::snprintf(digits, sizeof(digits), text.empty() ? "%02X" : " %02X", byte);
-    text += digits;
-  }
-  return text;
+constexpr char kChannel[] = "com.kestro.pos/thermal_printer";
+
+std::unique_ptr<flutter::EncodableValue> Map(
+    std::initializer_list<std::pair<const char*, flutter::EncodableValue>> entries) {
+  flutter::EncodableValueMap map;
+  for (const auto& entry : entries) map[flutter::EncodableValue(entry.first)] = entry.second;
+  return std::make_unique<flutter::EncodableValue>(std::move(map));
 }
 
-// The hex of the text's bytes, for building expected envelopes.
-std::string HexText(const std::string& text) { return Hex(Bytes(text.begin(), text.end())); }
+Bytes EncodeCall(const std::string& method,
+                 std::unique_ptr<flutter::EncodableValue> arguments = nullptr) {
+  flutter::MethodCall<flutter::EncodableValue> call(method, std::move(arguments));
+  return *flutter::StandardMethodCodec::ForSerializer().EncodeCall(call);
+}
 
-// "success <value>" or "error <code> <message> <details>" for one reply envelope.
-class DescribingResult : public flutter::MethodResult<EncodableValue> {
- public:
-  explicit DescribingResult(std::string* out) : out_(out) {}
-  void Success(const EncodableValue* result) override {
-    *out_ = "success " + (result ? Describe(*result) : "null");
+// A call for one printer: its address and, when there are any, the bytes to print.
+Bytes PrinterCall(const std::string& method, const std::string& address, Bytes bytes = {}) {
+  auto arguments = Map({{"macAddress", flutter::EncodableValue(address)}});
+  if (!bytes.empty()) {
+    std::get<flutter::EncodableValueMap>(*arguments)[flutter::EncodableValue("bytes")] =
+        flutter::EncodableValue(std::move(bytes));
   }
-  void Error(const std::string& code, const std::string& message,
-             const EncodableValue* details) override {
-    *out_ = "error " + code + " " + message + " " + (details ? Describe(*details) : "null");
-  }
-  void NotImplemented() override { *out_ = "not implemented"; }
+  return EncodeCall(method, std::move(arguments));
+}
 
- private:
-  std::string* out_;
+// The plug-in registered with the recording engine; "setup" makes its manager on the simulated
+// stack.
+class PluginFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kestro::SetBluetoothStackFactoryForTesting([this] {
+      ++stacks_made_;
+      return std::make_unique<kestro::BluetoothStackWrapper>(&stack_);
+    });
+    ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
+    EXPECT_EQ(log_.TakeLines(), Lines{"ThermalPrinterPlugin: Registered"});
+  }
+  void TearDown() override {
+    kestro::ResetThermalPrinterPluginForTesting();
+    kestro::SetBluetoothStackFactoryForTesting(nullptr);
+    EXPECT_EQ(engine_.faults(), Lines{});
+    EXPECT_EQ(stack_.faults(), Lines{});
+  }
+
+  SimulatedBluetoothStack stack_;
+  DebugCapture log_;
+  RecordingEngine engine_;
+  int stacks_made_ = 0;  // written by whichever thread runs "setup", read after draining
 };
 
+// "success <value>" or "error <code> <message> <details>", each value as Describe writes it.
 std::string DescribeReply(const Bytes& reply) {
-  std::string text = "<undecodable>";
-  DescribingResult result(&text);
-  flutter::StandardMethodCodec::ForSerializer().DecodeReplyInto(reply.data(), reply.size(),
-                                                                &result);
+  flutter::ByteBufferStreamReader reader(reply.data(), reply.size());
+  std::string text = reply.empty() ? "<empty>" : reader.GetByte() == 0 ? "success" : "error";
+  while (reader.BytesRemaining() > 0) {
+    text += " " + Describe(flutter::StandardCodecSerializer::Shared().ReadNextValue(&reader));
+  }
   return text;
 }
 
 class PluginTest : public PluginFixture {
  protected:
-  void SetUp() override {
-    PluginFixture::SetUp();
-    log_.TakeLines();
-  }
-
   // Delivers one message, lets the bridge finish its work and hand the results to this thread
   // (the UI thread here), and returns the message's only reply.
   Bytes Send(const Bytes& message) {
@@ -74,6 +109,10 @@ class PluginTest : public PluginFixture {
       return Bytes();
     }
     return responses.front();
+  }
+  std::string SendWire(const std::string& message) {
+    const Bytes reply = Send(Bytes(message.begin(), message.end()));
+    return std::string(reply.begin(), reply.end());
   }
   std::string Call(const std::string& method, std::unique_ptr<EncodableValue> arguments = nullptr) {
     return DescribeReply(Send(EncodeCall(method, std::move(arguments))));
@@ -90,99 +129,154 @@ class PluginTest : public PluginFixture {
   }
 };
 
-TEST_F(PluginTest, RegistrationInstallsThePlainCallbackAndHoldsTheMessenger) {
+// Registration installs the plain callback and holds a messenger reference; a message without a
+// response handle still runs; events are sent under the messenger lock after checking the engine
+// is there, are dropped once it is gone, and process exit releases the reference.
+TEST_F(PluginTest, TheMessengerIsHeldLockedAndReleasedAroundEngineCalls) {
   EXPECT_EQ(engine_.calls(),
             (Lines{"FlutterDesktopPluginRegistrarGetMessenger",
                    "FlutterDesktopMessengerSetCallback", "FlutterDesktopMessengerAddRef"}));
-  const auto callback = engine_.CallbackFor(kChannel);
-  ASSERT_TRUE(callback.has_value());
-  EXPECT_EQ(callback->callback, &kestro::HandleChannelMessage);
-  EXPECT_EQ(callback->user_data, nullptr);
-  EXPECT_EQ(engine_.callbacks().size(), 1u);
+  ASSERT_EQ(engine_.callbacks().size(), 1u);
+  EXPECT_EQ(engine_.callbacks().at(kChannel).callback, &kestro::HandleChannelMessage);
+  EXPECT_EQ(engine_.callbacks().at(kChannel).user_data, nullptr);
   EXPECT_EQ(engine_.reference_count(), 2);
 
+  EXPECT_TRUE(engine_.Deliver(kChannel, EncodeCall("setup"), false).delivered);
+  kestro::DrainThermalPrinterPluginForTesting();
+  EXPECT_TRUE(engine_.responses().empty());
+  EXPECT_EQ(stack_.calls(), Lines{"WSAStartup(0x0202) = 0"});
+  Lines sent = engine_.calls();
+  sent.erase(sent.begin(), std::find(sent.begin(), sent.end(), "FlutterDesktopMessengerLock"));
+  sent.resize(std::min<size_t>(sent.size(), 4));
+  EXPECT_EQ(sent, (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
+                         "FlutterDesktopMessengerSend", "FlutterDesktopMessengerUnlock"}));
+  const size_t sends_before = engine_.plain_sends().size();
+  engine_.DestroyEngine();
+  const size_t calls_before = engine_.calls().size();
+  EXPECT_EQ(engine_.reference_count(), 1);  // only the plug-in's reference keeps it alive
+
+  // Process exit: the manager is destroyed and logs as it goes.
   kestro::ResetThermalPrinterPluginForTesting();
-  EXPECT_EQ(engine_.reference_count(), 1);
-  ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
-  EXPECT_EQ(log_.Lines(), Lines{"ThermalPrinterPlugin: Registered"});
+  EXPECT_EQ(log_.Lines().back(), "BluetoothManager: Disposed");
+  EXPECT_EQ(engine_.plain_sends().size(), sends_before);
+  const Lines calls = engine_.calls();
+  EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(calls_before), calls.end()),
+            (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
+                   "FlutterDesktopMessengerUnlock", "FlutterDesktopMessengerLock",
+                   "FlutterDesktopMessengerIsAvailable", "FlutterDesktopMessengerUnlock",
+                   "FlutterDesktopMessengerRelease"}));
+  EXPECT_EQ(engine_.reference_count(), 0);
+  EXPECT_EQ(engine_.locks_held(), 0);
 }
 
-TEST_F(PluginTest, ReplyBytesOfTheDocumentedExamples) {
-  const std::string invalid_args =
-      "01 07 0C " + HexText("INVALID_ARGS") + " 07 16 " + HexText("Expected map arguments") + " 00";
-  const std::vector<std::pair<Bytes, std::string>> cases = {
-      // "noSuchMethod" with null arguments, written out by hand.
-      {{0x07, 0x0C, 'n', 'o', 'S', 'u', 'c', 'h', 'M', 'e', 't', 'h', 'o', 'd', 0x00}, "00 00"},
-      {EncodeCall("checkBleEnabled"), "00 02"},
-      {EncodeCall("getPairedDevices"), "00 0C 00"},
-      {EncodeCall("startBleDiscovery"), "00 0D 01 07 07 " + HexText("success") + " 01"},
-      {EncodeCall("connectBle"), invalid_args},
-      {{0x07, 0x05, 's', 'e', 't', 'u', 'p', 0x00}, "00 01"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Hex(c.first));
-    EXPECT_EQ(Hex(Send(c.first)), c.second);
-  }
-}
-
-TEST_F(PluginTest, EveryNameAnswersNeutrallyWithoutAManager) {
+// Before "setup" every name answers neutrally, byte for byte, and a name that matches no row
+// (case matters) answers null; undecodable messages are answered at once and never logged.
+TEST_F(PluginTest, ReplyBytesWithoutAManagerAndForUndecodableMessages) {
+  using namespace wire;
   const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-      {{"destroy", "destroyWindows"}, "success true"},
-      {{"checkBleEnabled", "checkBleEnabledWindows"}, "success false"},
-      {{"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}, "success []"},
-      {{"connectBle", "connectBleWindows"}, "success false"},
-      {{"disconnectBle", "disconnectBleWindows"}, "success true"},
-      {{"isBleConnected", "isBleConnectedWindows"}, "success false"},
-      {{"printBle", "printBleWindows", "printRawBle"}, "success false"},
-      {{"startBleDiscovery", "startBleDiscoveryWindows"}, "success {success: true}"},
-      {{"stopBleDiscovery", "stopBleDiscoveryWindows"}, "success true"},
-      {{"SETUP", "Setup", "printble", "setupwindows", ""}, "success null"},
+      {{"destroy", "destroyWindows"}, Success(kTrue)},
+      {{"checkBleEnabled", "checkBleEnabledWindows"}, Success(kFalse)},
+      {{"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}, Success(List({}))},
+      {{"connectBle", "connectBleWindows"}, Success(kFalse)},
+      {{"disconnectBle", "disconnectBleWindows"}, Success(kTrue)},
+      {{"isBleConnected", "isBleConnectedWindows"}, Success(kFalse)},
+      {{"printBle", "printBleWindows", "printRawBle"}, Success(kFalse)},
+      {{"startBleDiscovery", "startBleDiscoveryWindows"},
+       Success(wire::Map({{Str("success"), kTrue}}))},
+      {{"stopBleDiscovery", "stopBleDiscoveryWindows"}, Success(kTrue)},
+      {{"noSuchMethod", "SETUP", "Setup", "printble", "setupwindows", ""}, Success(kNull)},
   };
-  for (const auto& row : rows) {
-    for (const std::string& name : row.first) {
+  const std::string job =
+      wire::Map({{Str("bytes"), ByteList("\x01")}, {Str("macAddress"), Str(kPrinterText)}});
+  for (const auto& [names, reply] : rows) {
+    for (const std::string& name : names) {
       SCOPED_TRACE(name);
-      EXPECT_EQ(Call(name, Map({{"macAddress", EncodableValue(kPrinterText)},
-                                {"bytes", EncodableValue(std::vector<uint8_t>{1})}})),
-                row.second);
+      EXPECT_EQ(SendWire(wire::Call(name, job)), reply);
       EXPECT_EQ(log_.TakeLines(), Lines{"ThermalPrinterPlugin: " + name});
     }
   }
   EXPECT_EQ(stacks_made_, 0);
   EXPECT_EQ(stack_.calls(), Lines{});
+
+  stack_.SetPrinter(kPrinter);
+  EXPECT_EQ(SendWire(wire::Call("setup")), Success(kTrue));
+  log_.TakeLines();
+  // A "printBle" whose bytes lie one list deeper than the codec reads is refused whole.
+  std::string deep = List({Int32(0x41)});
+  for (int level = 0; level < 256; ++level) deep = List({deep});
+  const std::string too_deep = wire::Call(
+      "printBle", wire::Map({{Str("bytes"), deep}, {Str("macAddress"), Str(kPrinterText)}}));
+  for (const std::string& message : {std::string(), Int32(42) + kNull, too_deep}) {
+    EXPECT_EQ(SendWire(message), Error("DECODE_ERROR", "Failed to decode method call"));
+  }
+  EXPECT_EQ(log_.Lines(), Lines{});
+  EXPECT_EQ(stack_.Received(kPrinter), Bytes{});
 }
 
-TEST_F(PluginTest, SetupCreatesOneManagerAndInitializesItEveryTime) {
+// One manager for the process, initialized by every "setup" (a failed start-up still answers
+// true); the device lists and the radio check are the stack's.
+TEST_F(PluginTest, SetupMakesOneManagerWhoseQueriesReachTheStack) {
   EXPECT_EQ(Call("destroy"), "success true");
   EXPECT_EQ(Call("setup"), "success true");
   EXPECT_EQ(Call("setupWindows"), "success true");
   EXPECT_EQ(Call("destroyWindows"), "success true");
   EXPECT_EQ(Call("setup"), "success true");
   EXPECT_EQ(stacks_made_, 1);
-  EXPECT_EQ(stack_.calls(),
+  EXPECT_EQ(stack_.TakeCalls(),
             (Lines{"WSAStartup(0x0202) = 0", "WSACleanup() = 0", "WSAStartup(0x0202) = 0"}));
-  // Winsock is started once per manager life, but every "setup" initializes again.
   const Lines lines = log_.Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "BluetoothManager: Initializing..."), 3);
-  // A failed start-up is still answered with true.
+
+  stack_.AddDevice({kPrinter, u"Printer", 0x040680, false, true, true});
+  const std::string devices =
+      "success [{deviceCl: 263808, deviceName: Printer, isConnected: false, isPaired: true, "
+      "macAddress: AA:BB:CC:DD:EE:FF, majDeviceCl: 6}]";
+  for (const char* name : {"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}) {
+    EXPECT_EQ(Call(name), devices) << name;
+  }
+  for (const bool radio : {true, false}) {
+    stack_.SetRadioPresent(radio);
+    for (const char* name : {"checkBleEnabled", "checkBleEnabledWindows"}) {
+      EXPECT_EQ(Call(name), radio ? "success true" : "success false") << name;
+    }
+  }
+  EXPECT_EQ(stack_.open_handles(), 0);
   stack_.SetStartupError(10091);
   Call("destroy");
   EXPECT_EQ(Call("setup"), "success true");
 }
 
-TEST_F(PluginTest, ArgumentFaultsAndKeysOfTheWrongKind) {
+// Faulty arguments are answered on arrival and reach no manager; accepted ones reach it as read:
+// byte list elements give their low eight bits, a job identifier of the wrong kind reads as
+// empty, and "disconnectBle" disconnects exactly when its map holds the key as text.
+TEST_F(PluginTest, ArgumentsAreCheckedOnArrivalAndPassedOnAsRead) {
   stack_.SetPrinter(kPrinter);
   Call("setup");
+  ASSERT_EQ(Call("connectBle", Map({{"macAddress", EncodableValue("aa-bb-cc-dd-ee-ff")}})),
+            "success true");
+  log_.TakeLines();
   const std::string expected_map = "error INVALID_ARGS Expected map arguments null";
   const std::string address_required = "error INVALID_ARGS macAddress is required null";
   const std::string bytes_required = "error INVALID_ARGS bytes is required null";
   auto list = [] {
     return std::make_unique<EncodableValue>(EncodableValueList{EncodableValue(kPrinterText)});
   };
-  auto bytes = [] { return EncodableValue(std::vector<uint8_t>{0x1B, 0x40}); };
+  auto print = [](EncodableValue address, EncodableValue bytes) {
+    return Map({{"macAddress", std::move(address)}, {"bytes", std::move(bytes)}});
+  };
+  const EncodableValue printer(kPrinterText);
+  const EncodableValueList elements = {EncodableValue(65),          EncodableValue(256),
+                                       EncodableValue(-1),          EncodableValue("x"),
+                                       EncodableValue(int64_t{67}), EncodableValue(66)};
+  auto job = print(printer, EncodableValue(elements));
+  std::get<EncodableValueMap>(*job)[EncodableValue("jobUuid")] =
+      EncodableValue(EncodableValueMap{});
+  const std::string disconnecting = "BluetoothManager: Disconnecting from ";
   struct Case {
     std::string method;
     std::unique_ptr<EncodableValue> arguments;
     std::string reply;
+    Lines lines = {};  // after the method line
   };
   Case cases[] = {
       {"connectBle", nullptr, expected_map},
@@ -192,78 +286,40 @@ TEST_F(PluginTest, ArgumentFaultsAndKeysOfTheWrongKind) {
       {"isBleConnected", nullptr, expected_map},
       {"isBleConnectedWindows", list(), expected_map},
       {"isBleConnected", Map({{"macAddress", EncodableValue(true)}}), "success false"},
-      {"isBleConnected", Map({{"printerUuid", EncodableValue("p")}}), "success false"},
+      {"isBleConnected", Map({{"printerUuid", printer}}), "success false"},
       {"printBle", nullptr, expected_map},
       {"printRawBle", list(), expected_map},
-      {"printBle",
-       Map({{"macAddress", EncodableValue("")}, {"bytes", EncodableValue(EncodableValueList{})}}),
-       address_required},
-      {"printBle", Map({{"macAddress", EncodableValue(1.5)}, {"bytes", bytes()}}),
-       address_required},
-      {"printBle",
-       Map({{"macAddress", EncodableValue(kPrinterText)},
-            {"bytes", EncodableValue(EncodableValueList{})}}),
-       bytes_required},
-      {"printBleWindows",
-       Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", EncodableValue("ESC @")}}),
+      {"printBle", print(EncodableValue(""), EncodableValue(elements)), address_required},
+      {"printBle", print(EncodableValue(1.5), EncodableValue(elements)), address_required},
+      {"printBle", print(printer, EncodableValue(EncodableValueList{})), bytes_required},
+      {"printBleWindows", print(printer, EncodableValue("ESC @")), bytes_required},
+      {"printBle", print(printer, EncodableValue(std::vector<int32_t>{27, 64})), bytes_required},
+      {"printBle", print(printer, EncodableValue(EncodableValueList{EncodableValue("a")})),
        bytes_required},
       {"printBle",
-       Map({{"macAddress", EncodableValue(kPrinterText)},
-            {"bytes", EncodableValue(std::vector<int32_t>{27, 64})}}),
-       bytes_required},
-      {"printBle",
-       Map({{"macAddress", EncodableValue(kPrinterText)},
-            {"bytes", EncodableValue(EncodableValueList{EncodableValue("a")})}}),
-       bytes_required},
+       std::move(job),
+       "success true",
+       {"BluetoothManager: Printing 4 bytes to AA:BB:CC:DD:EE:FF",
+        "BluetoothManager: Print successful, sent 4 bytes"}},
+      {"disconnectBleWindows", nullptr, "success true"},
+      {"disconnectBle", list(), "success true"},
+      {"disconnectBle", Map({}), "success true"},
+      {"disconnectBle", Map({{"printerUuid", printer}}), "success true"},
+      {"disconnectBle", Map({{"macAddress", EncodableValue(7)}}), "success true"},
+      {"disconnectBle", Map({{"macAddress", EncodableValue("")}}), "success true", {disconnecting}},
+      {"disconnectBleWindows",
+       Map({{"macAddress", EncodableValue("aa:bb:cc:dd:ee:ff")}}),
+       "success true",
+       {disconnecting + kPrinterText, "BluetoothManager: Disconnected from AA:BB:CC:DD:EE:FF"}},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.method + " " + (c.arguments ? Describe(*c.arguments) : "null"));
     EXPECT_EQ(Call(c.method, std::move(c.arguments)), c.reply);
+    c.lines.insert(c.lines.begin(), "ThermalPrinterPlugin: " + c.method);
+    EXPECT_EQ(log_.TakeLines(), c.lines);
   }
-  // None of these reached a socket.
-  EXPECT_EQ(stack_.calls(), Lines{"WSAStartup(0x0202) = 0"});
-}
-
-TEST_F(PluginTest, ByteListElementsGiveTheirLowEightBits) {
-  stack_.SetPrinter(kPrinter);
-  Call("setup");
-  EncodableValueList elements = {EncodableValue(65),          EncodableValue(256),
-                                 EncodableValue(-1),          EncodableValue("x"),
-                                 EncodableValue(int64_t{67}), EncodableValue(66)};
-  EXPECT_EQ(Call("printBle", Map({{"macAddress", EncodableValue(kPrinterText)},
-                                  {"bytes", EncodableValue(elements)},
-                                  {"jobUuid", EncodableValue(EncodableValueMap{})}})),
-            "success true");
-  EXPECT_EQ(Hex(stack_.Received(kPrinter)), "41 00 FF 42");
-  // A job identifier of the wrong kind reads as empty.
+  EXPECT_EQ(stack_.Received(kPrinter), (Bytes{0x41, 0x00, 0xFF, 0x42}));
   EXPECT_EQ(Events(), Lines{"onPrintSuccessWindows {jobUuid: , printerUuid: }"});
-}
-
-TEST_F(PluginTest, UndecodableMessagesGetTheDecodeError) {
-  const std::string decode_error = "01 07 0C " + HexText("DECODE_ERROR") + " 07 1C " +
-                                   HexText("Failed to decode method call") + " 00";
-  // A "printBle" whose bytes lie one list deeper than the codec reads is refused whole.
-  EncodableValue bytes(EncodableValueList{EncodableValue(0x41)});
-  for (int level = 0; level < 256; ++level) bytes = EncodableValue(EncodableValueList{bytes});
-  const Bytes too_deep =
-      EncodeCall("printBle", Map({{"macAddress", EncodableValue(kPrinterText)}, {"bytes", bytes}}));
-  stack_.SetPrinter(kPrinter);
-  Call("setup");
-  log_.TakeLines();
-  for (const Bytes& message : {Bytes{}, Bytes{0x03, 0x2A, 0x00, 0x00, 0x00, 0x00}, too_deep}) {
-    SCOPED_TRACE(Hex(message).substr(0, 40));
-    EXPECT_EQ(Hex(Send(message)), decode_error);
-  }
-  EXPECT_EQ(log_.Lines(), Lines{});
-  EXPECT_EQ(stack_.Received(kPrinter), Bytes{});
-}
-
-TEST_F(PluginTest, NoReplyWithoutAResponseHandleButTheOperationRuns) {
-  const Delivery delivery = engine_.Deliver(kChannel, EncodeCall("setup"), false);
-  EXPECT_TRUE(delivery.delivered);
-  kestro::DrainThermalPrinterPluginForTesting();
-  EXPECT_TRUE(engine_.responses().empty());
-  EXPECT_EQ(stack_.calls(), Lines{"WSAStartup(0x0202) = 0"});
 }
 
 // Each print job, under every alias, replies its outcome; its log lines reach the application as
@@ -293,22 +349,21 @@ TEST_F(PluginTest, PrintJobsReplyAndSendTheirEventsInLogOrder) {
       {"printBle", "0A:0B:0C:0D:0E:0F", {9, 9, 9}, "Send failed: 10054"},
       {"printRawBle", "aa-bb-cc-dd-ee-ff", {'O', 'K', '\n'}, ""},
   };
+  log_.TakeLines();
+  const auto setup_events = static_cast<std::ptrdiff_t>(Events(true).size());
+  Lines expected;
   Bytes printed;
   for (size_t i = 0; i < std::size(jobs); ++i) {
     const Job& job = jobs[i];
     const std::string id = "job-" + std::to_string(i);
-    SCOPED_TRACE(id);
-    log_.TakeLines();
-    const size_t events_before = Events(true).size();
     EXPECT_EQ(Call(job.method, Map({{"macAddress", EncodableValue(job.address)},
                                     {"printerUuid", EncodableValue("printer-7")},
                                     {"jobUuid", EncodableValue(id)},
                                     {"bytes", EncodableValue(job.bytes)}})),
-              job.failure.empty() ? "success true" : "success false");
-    const Lines lines = log_.TakeLines();
-    ASSERT_GE(lines.size(), 3u);  // the method, "Printing …" and the outcome at least
-    EXPECT_EQ(lines[0], "ThermalPrinterPlugin: " + job.method);
-    Lines expected;
+              job.failure.empty() ? "success true" : "success false")
+        << id;
+    const Lines lines = log_.TakeLines();  // the method, then the manager's lines
+    EXPECT_EQ(lines.at(0), "ThermalPrinterPlugin: " + job.method);
     for (size_t l = 1; l < lines.size(); ++l) {
       expected.push_back("onLogMessage {message: " + lines[l] + ", timestamp: 0L}");
     }
@@ -318,97 +373,270 @@ TEST_F(PluginTest, PrintJobsReplyAndSendTheirEventsInLogOrder) {
     } else {
       expected.push_back("onPrintFailedWindows {error: " + job.failure + ", jobUuid: " + id + "}");
     }
-    const Lines events = Events(true);
-    EXPECT_EQ(Lines(events.begin() + static_cast<std::ptrdiff_t>(events_before), events.end()),
-              expected);
   }
-  EXPECT_EQ(Hex(stack_.Received(kPrinter)), Hex(printed));
+  const Lines events = Events(true);
+  EXPECT_EQ(Lines(events.begin() + setup_events, events.end()), expected);
+  EXPECT_EQ(stack_.Received(kPrinter), printed);
   EXPECT_TRUE(engine_.pending_replies().empty());  // events never ask for a reply
 }
 
-TEST_F(PluginTest, DeviceListsAndRadioComeFromTheStack) {
-  // How each field is read is the manager tests' part; here the list must be the stack's.
-  SimulatedDevice printer;
-  printer.address = kPrinter;
-  printer.name = u"Printer";
-  printer.class_of_device = 0x040680;
-  printer.remembered = printer.authenticated = true;
-  stack_.AddDevice(printer);
-  Call("setup");
-  const std::string devices =
-      "success [{deviceCl: 263808, deviceName: Printer, isConnected: false, isPaired: true, "
-      "macAddress: AA:BB:CC:DD:EE:FF, majDeviceCl: 6}]";
-  for (const char* name : {"getBleDevices", "getBleDevicesWindows", "getPairedDevices"}) {
-    EXPECT_EQ(Call(name), devices) << name;
+using Handle = const FlutterDesktopMessageResponseHandle*;
+
+Bytes Success(bool value) {
+  const flutter::EncodableValue result(value);
+  return *flutter::StandardMethodCodec::ForSerializer().EncodeSuccessReply(&result);
+}
+
+class PluginThreadsTest : public PluginFixture {
+ protected:
+  void SetUp() override {
+    stack_.SetPrinter(kPrinter);
+    stack_.SetPrinter(kOtherPrinter);
+    PluginFixture::SetUp();
+    Drained(Deliver(EncodeCall("setup")));
   }
-  for (const bool radio : {true, false}) {
-    stack_.SetRadioPresent(radio);
-    for (const char* name : {"checkBleEnabled", "checkBleEnabledWindows"}) {
-      EXPECT_EQ(Call(name), radio ? "success true" : "success false") << name;
+  void TearDown() override {
+    gate_.Release();
+    for (auto& delivery : deliveries_) delivery.wait();
+    PluginFixture::TearDown();
+  }
+
+  // The next connect (or send) to kPrinter stops inside the stack until gate_.Release().
+  void Hold(bool in_send) {
+    stack_.SetConnectHook(in_send ? nullptr : gate_.Hook());
+    stack_.SetSendHook(in_send ? gate_.Hook() : nullptr);
+  }
+
+  // Delivers on another thread and waits at most 5 s for the callback to return, so a callback
+  // that waits on the printer fails the test instead of hanging it. Null when it did not return.
+  Handle Deliver(Bytes message) {
+    auto shared = std::make_shared<const Bytes>(std::move(message));
+    deliveries_.push_back(std::async(
+        std::launch::async, [this, shared] { return engine_.Deliver(kChannel, *shared).handle; }));
+    if (deliveries_.back().wait_for(5s) != std::future_status::ready) {
+      ADD_FAILURE() << "the callback did not return within 5 s";
+      return nullptr;
     }
+    return deliveries_.back().get();
   }
-  EXPECT_EQ(stack_.open_handles(), 0);
+  // Hands over what the workers produced so far, without waiting for running work.
+  void Pump() { kestro::DrainThermalPrinterPluginForTesting(false); }
+  std::vector<Bytes> Drained(Handle handle) {
+    kestro::DrainThermalPrinterPluginForTesting();
+    return engine_.ResponsesTo(handle);
+  }
+  // Pumps until done() holds, for at most 5 s.
+  bool Soon(const std::function<bool()>& done) {
+    for (auto end = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(1ms)) {
+      Pump();
+      if (done()) return true;
+    }
+    return false;
+  }
+  Lines EngineSends() {
+    Lines sends;
+    for (const std::string& call : engine_.calls()) {
+      if (call == "FlutterDesktopMessengerSend" || call == "FlutterDesktopMessengerSendResponse") {
+        sends.push_back(call);
+      }
+    }
+    return sends;
+  }
+
+  Gate gate_;
+  std::vector<std::shared_future<Handle>> deliveries_;
+};
+
+TEST_F(PluginThreadsTest, TheCallbackReturnsWhileAJobIsHeldAndTheReplyFollowsTheRelease) {
+  for (const bool in_send : {false, true}) {
+    SCOPED_TRACE(in_send ? "printBle held in send" : "connectBle held in connect");
+    Hold(in_send);
+    const size_t sends_at_start = EngineSends().size();
+    const Handle handle = Deliver(in_send ? PrinterCall("printBle", kPrinterText, {0x1B, 0x40})
+                                          : PrinterCall("connectBle", kPrinterText));
+    ASSERT_TRUE(gate_.Entered());
+    ASSERT_NE(handle, nullptr);
+    // The job's log events so far wait for the UI thread, which then sends them on.
+    EXPECT_EQ(EngineSends().size(), sends_at_start);
+    Pump();
+    EXPECT_GT(EngineSends().size(), sends_at_start);
+    EXPECT_TRUE(engine_.ResponsesTo(handle).empty());
+    const size_t sends_before = EngineSends().size();
+
+    gate_.Release();
+    EXPECT_EQ(Drained(handle), std::vector<Bytes>{Success(true)});
+    // The job's events (its log lines, the print outcome) reach the engine before its reply.
+    Lines sends = EngineSends();
+    sends.erase(sends.begin(), sends.begin() + static_cast<std::ptrdiff_t>(sends_before));
+    ASSERT_GE(sends.size(), 2u);
+    EXPECT_EQ(sends.back(), "FlutterDesktopMessengerSendResponse");
+    EXPECT_EQ(std::count(sends.begin(), sends.end(), "FlutterDesktopMessengerSendResponse"), 1);
+    gate_.Rearm();
+  }
+  EXPECT_EQ(stack_.Received(kPrinter), (Bytes{0x1B, 0x40}));
 }
 
-// Disconnect runs exactly when the arguments are a map holding the key as text, even empty text.
-TEST_F(PluginTest, DisconnectOnlyWhenTheAddressKeyIsPresent) {
-  stack_.SetPrinter(kPrinter);
-  Call("setup");
-  auto list = [] {
-    return std::make_unique<EncodableValue>(EncodableValueList{EncodableValue(kPrinterText)});
-  };
-  const std::string disconnecting = "BluetoothManager: Disconnecting from ";
-  struct Case {
-    std::unique_ptr<EncodableValue> arguments;
-    Lines lines;  // after the method line
-  };
-  Case cases[] = {
-      {nullptr, {}},
-      {list(), {}},
-      {Map({}), {}},
-      {Map({{"printerUuid", EncodableValue(kPrinterText)}}), {}},
-      {Map({{"macAddress", EncodableValue(7)}}), {}},
-      {Map({{"macAddress", EncodableValue("")}}), {disconnecting}},
-      {Map({{"macAddress", EncodableValue("aa:bb:cc:dd:ee:ff")}}),
-       {disconnecting + kPrinterText, "BluetoothManager: Disconnected from AA:BB:CC:DD:EE:FF"}},
-  };
-  for (Case& c : cases) {
-    const std::string label = c.arguments ? Describe(*c.arguments) : "null";
-    ASSERT_EQ(Call("connectBle", Map({{"macAddress", EncodableValue(kPrinterText)}})),
-              "success true");
+TEST_F(PluginThreadsTest, OneAddressKeepsArrivalOrderAndAHeldPrinterDelaysNoOther) {
+  Hold(false);
+  std::vector<Handle> jobs = {Deliver(PrinterCall("printBle", kPrinterText, {0}))};
+  ASSERT_TRUE(gate_.Entered());
+  // Every spelling names the same printer, so all of them queue behind the held job.
+  const char* spellings[] = {"aabbccddeeff", "AA-BB-CC-DD-EE-FF", kPrinterText};
+  for (uint8_t job = 1; job < 16; ++job) {
+    jobs.push_back(Deliver(
+        PrinterCall(job % 4 == 0 ? "printRawBle" : "printBleWindows", spellings[job % 3], {job})));
+  }
+  const Handle status = Deliver(PrinterCall("isBleConnected", kPrinterText));
+  const Handle other = Deliver(PrinterCall("printBle", kOtherPrinterText, {0xEE}));
+  const Handle devices = Deliver(EncodeCall("getBleDevices"));
+
+  EXPECT_TRUE(Soon([&] { return engine_.ResponsesTo(other).size() == 1; }));
+  EXPECT_TRUE(Soon([&] { return engine_.ResponsesTo(devices).size() == 1; }));
+  EXPECT_EQ(stack_.Received(kOtherPrinter), Bytes{0xEE});
+  EXPECT_TRUE(engine_.ResponsesTo(status).empty());
+  EXPECT_TRUE(stack_.Received(kPrinter).empty());
+
+  gate_.Release();
+  for (const Handle job : jobs) EXPECT_EQ(Drained(job), std::vector<Bytes>{Success(true)});
+  // The status query arrived after every job, so it sees the connection they opened.
+  EXPECT_EQ(Drained(status), std::vector<Bytes>{Success(true)});
+  Bytes in_order;
+  for (uint8_t job = 0; job < 16; ++job) in_order.push_back(job);
+  EXPECT_EQ(stack_.Received(kPrinter), in_order);
+}
+
+TEST_F(PluginThreadsTest, SetupAndDestroyWaitForEarlierWorkAndHoldLaterWorkBack) {
+  const std::pair<const char*, Lines> barriers[] = {
+      {"destroy", {"BluetoothManager: Disposing...", "BluetoothManager: Disposed"}},
+      {"setupWindows",
+       {"BluetoothManager: Initializing...", "BluetoothManager: Initialized successfully"}}};
+  for (const auto& [barrier_method, barrier_lines] : barriers) {
+    SCOPED_TRACE(barrier_method);
+    Hold(false);
+    const Handle earlier = Deliver(PrinterCall("printBle", kPrinterText, {1}));
+    ASSERT_TRUE(gate_.Entered());
     log_.TakeLines();
-    EXPECT_EQ(Call("disconnectBleWindows", std::move(c.arguments)), "success true") << label;
-    c.lines.insert(c.lines.begin(), "ThermalPrinterPlugin: disconnectBleWindows");
-    EXPECT_EQ(log_.TakeLines(), c.lines) << label;
+    const Handle barrier = Deliver(EncodeCall(barrier_method));
+    const Handle later = Deliver(PrinterCall("connectBle", kOtherPrinterText));
+    std::this_thread::sleep_for(100ms);
+    Pump();
+    EXPECT_TRUE(engine_.ResponsesTo(barrier).empty());
+    EXPECT_TRUE(engine_.ResponsesTo(later).empty());
+    EXPECT_EQ(log_.TakeLines(), (Lines{"ThermalPrinterPlugin: " + std::string(barrier_method),
+                                       "ThermalPrinterPlugin: connectBle"}));
+
+    gate_.Release();
+    EXPECT_EQ(Drained(earlier), std::vector<Bytes>{Success(true)});
+    EXPECT_EQ(Drained(barrier), std::vector<Bytes>{Success(true)});
+    EXPECT_EQ(Drained(later).size(), 1u);
+    // The earlier job's last lines, the barrier's, then the later work's first.
+    Lines lines = log_.TakeLines();
+    lines.resize(5);
+    EXPECT_EQ(lines, Join({{"BluetoothManager: RFCOMM connection successful!",
+                            "BluetoothManager: Print successful, sent 1 bytes"},
+                           barrier_lines,
+                           {std::string("BluetoothManager: Connecting to ") + kOtherPrinterText}}));
+    Drained(Deliver(EncodeCall("setup")));
+    gate_.Rearm();
   }
 }
 
-// Each event is sent under the messenger lock after checking the engine is still there; once the
-// engine is gone they are dropped silently.
-TEST_F(PluginTest, EventsGoUnderTheMessengerLockAndStopWithTheEngine) {
-  Call("setup");
-  Lines sent = engine_.calls();
-  sent.erase(sent.begin(), std::find(sent.begin(), sent.end(), "FlutterDesktopMessengerLock"));
-  sent.resize(std::min<size_t>(sent.size(), 4));
-  EXPECT_EQ(sent, (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
-                         "FlutterDesktopMessengerSend", "FlutterDesktopMessengerUnlock"}));
-  const size_t sends_before = engine_.plain_sends().size();
-  engine_.DestroyEngine();
-  const size_t calls_before = engine_.calls().size();
-  EXPECT_EQ(engine_.reference_count(), 1);  // only the plug-in's reference keeps it alive
+// Eight stuck printers take every worker; a ninth printer's job waits for one to come free.
+TEST_F(PluginThreadsTest, ALaneBeyondTheWorkerCapWaitsForAWorker) {
+  Gate every_connect(kAnyPrinter, true);
+  stack_.SetConnectHook(every_connect.Hook());
+  std::vector<Handle> jobs;
+  for (uint64_t printer = 1; printer <= 9; ++printer) {
+    stack_.SetPrinter(printer);
+    jobs.push_back(Deliver(PrinterCall("connectBle", kestro::FormatBluetoothAddress(printer))));
+  }
+  EXPECT_TRUE(every_connect.Entered(8));
+  EXPECT_FALSE(every_connect.Entered(9, 200ms));
+  every_connect.Release();
+  for (const Handle job : jobs) EXPECT_EQ(Drained(job), std::vector<Bytes>{Success(true)});
+  EXPECT_TRUE(every_connect.Entered(9, 0ms));
+  stack_.SetConnectHook(nullptr);
+}
 
-  // Process exit: the manager is destroyed and logs as it goes.
-  kestro::ResetThermalPrinterPluginForTesting();
-  EXPECT_EQ(log_.Lines().back(), "BluetoothManager: Disposed");
-  EXPECT_EQ(engine_.plain_sends().size(), sends_before);
+TEST_F(PluginThreadsTest, WorkBeyondTheQueueLimitsIsAnsweredBusyAndNothingElseHappens) {
+  const Bytes busy = *flutter::StandardMethodCodec::ForSerializer().EncodeErrorReply(
+      "BUSY", "Too many pending printer operations");
+  Hold(false);
+  ASSERT_NE(Deliver(PrinterCall("connectBle", kPrinterText)), nullptr);
+  ASSERT_TRUE(gate_.Entered());
+
+  // A full count: 1 000 messages wait behind the held one.
+  std::vector<Handle> waiting;
+  for (int i = 0; i < 1000; ++i) {
+    waiting.push_back(Deliver(PrinterCall("isBleConnected", kPrinterText)));
+  }
+  log_.TakeLines();
+  const Handle refused = Deliver(PrinterCall("printBle", kOtherPrinterText, {7}));
+  EXPECT_EQ(engine_.ResponsesTo(refused), std::vector<Bytes>{busy});
+  EXPECT_EQ(log_.Lines(), Lines{"ThermalPrinterPlugin: printBle"});
+  gate_.Release();
+  for (const Handle handle : waiting) ASSERT_EQ(Drained(handle), std::vector<Bytes>{Success(true)});
+  EXPECT_EQ(engine_.ResponsesTo(refused), std::vector<Bytes>{busy});
+  EXPECT_TRUE(stack_.Received(kOtherPrinter).empty());
+
+  // Print bytes: 256 MiB may wait, one byte more may not. Encoded before the printer is held:
+  // under ThreadSanitizer that takes seconds.
+  constexpr size_t kLimit = size_t{256} << 20;
+  Bytes large_call = PrinterCall("printBle", kPrinterText, Bytes(kLimit - 2, 'x'));
+  gate_.Rearm();
+  Hold(false);
+  Deliver(PrinterCall("disconnectBle", kPrinterText));
+  ASSERT_NE(Deliver(PrinterCall("connectBle", kPrinterText)), nullptr);
+  ASSERT_TRUE(gate_.Entered());
+  PrinterBehaviour counting;
+  counting.keep_bytes = false;
+  stack_.SetPrinter(kPrinter, counting);
+  const Handle large = Deliver(std::move(large_call));
+  const Handle fits = Deliver(PrinterCall("printBle", kPrinterText, {'y', 'y'}));
+  const Handle too_much = Deliver(PrinterCall("printBle", kPrinterText, {'z'}));
+  EXPECT_EQ(engine_.ResponsesTo(too_much), std::vector<Bytes>{busy});
+  gate_.Release();
+  EXPECT_EQ(Drained(large), std::vector<Bytes>{Success(true)});
+  EXPECT_EQ(Drained(fits), std::vector<Bytes>{Success(true)});
+  EXPECT_EQ(stack_.ReceivedCount(kPrinter), kLimit);
+}
+
+TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
+  ASSERT_EQ(Drained(Deliver(PrinterCall("connectBle", kPrinterText))),
+            std::vector<Bytes>{Success(true)});
+  Hold(true);
+  Deliver(PrinterCall("printBle", kPrinterText, {1, 2, 3}));
+  ASSERT_TRUE(gate_.Entered());
+  Deliver(PrinterCall("printRawBle", kPrinterText, {4}));
+  Deliver(PrinterCall("isBleConnectedWindows", kPrinterText));
+  Deliver(EncodeCall("destroy"));
+  log_.TakeLines();
+
+  // The window is gone: nothing may reach the engine any more.
+  kestro::StopThermalPrinterEngineCalls();
+  const size_t engine_calls = engine_.calls().size();
+  auto shutdown = std::async(std::launch::async, [] { kestro::ShutDownThermalPrinterPlugin(); });
+  ASSERT_TRUE(Soon([this] { return log_.Lines().size() >= 3; }));
+  EXPECT_EQ(shutdown.wait_for(100ms), std::future_status::timeout);  // the held job still runs
+  gate_.Release();
+  ASSERT_EQ(shutdown.wait_for(5s), std::future_status::ready);
+  Pump();
+
+  EXPECT_EQ(stack_.Received(kPrinter), (Bytes{1, 2, 3}));
+  EXPECT_EQ(log_.TakeLines(),
+            (Lines{"ThermalPrinterPlugin: Dropped printRawBle at shutdown",
+                   "ThermalPrinterPlugin: Dropped isBleConnectedWindows at shutdown",
+                   "ThermalPrinterPlugin: Dropped destroy at shutdown",
+                   "BluetoothManager: Print successful, sent 3 bytes"}));
+
+  // A message after shutdown is dropped the same way.
+  Deliver(PrinterCall("printBle", kPrinterText, {5}));
+  EXPECT_EQ(log_.TakeLines(), (Lines{"ThermalPrinterPlugin: printBle",
+                                     "ThermalPrinterPlugin: Dropped printBle at shutdown"}));
+  Pump();
   const Lines calls = engine_.calls();
-  EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(calls_before), calls.end()),
-            (Lines{"FlutterDesktopMessengerLock", "FlutterDesktopMessengerIsAvailable",
-                   "FlutterDesktopMessengerUnlock", "FlutterDesktopMessengerLock",
-                   "FlutterDesktopMessengerIsAvailable", "FlutterDesktopMessengerUnlock",
-                   "FlutterDesktopMessengerRelease"}));
-  EXPECT_EQ(engine_.reference_count(), 0);
-  EXPECT_EQ(engine_.locks_held(), 0);
+  EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(engine_calls), calls.end()), Lines{});
 }
 
 }  // namespace
