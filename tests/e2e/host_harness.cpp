@@ -1,3 +1,4 @@
+// Run folders, the host process, its windows and its transcript for the end-to-end tests.
 #include "tests/e2e/host_harness.h"
 
 #include <gtest/gtest.h>
