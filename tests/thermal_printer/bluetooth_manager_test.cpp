@@ -289,8 +289,8 @@ TEST_F(ManagerTest, RadioCheckAndDeviceListCloseTheirHandles) {
 
   // Address, name, class of device, connected, remembered, authenticated.
   const SimulatedDevice devices[] = {
-      {0x001122AABBCCull, u"\u041F\u0440\u0438\u043D\u0442\u0435\u0440", 0x040680, false, true,
-       true},  // Принтер, held open by us
+      {0x001122AABBCCull, u"\u041F\u0440\u0438\u043D\u0442\u0435\u0440", 0x042680, false, true,
+       true},  // Принтер, held open by us, in limited discoverable mode (bit 13)
       {0x0011223344AAull, u"Phone", 0x5A020C, false, true, false},  // never authenticated
       {0x0A0B0C0D0E0Full, u"Stranger", 0, false, false, false},     // seen by an inquiry only
       {0x000000000001ull, u"", 0x240404, true, false, false},       // connected, nameless
@@ -305,7 +305,7 @@ TEST_F(ManagerTest, RadioCheckAndDeviceListCloseTheirHandles) {
   // stack's view, not the manager's table.
   EXPECT_EQ(
       Describe(flutter::EncodableValue(listed)),
-      "[{deviceCl: 263808, deviceName: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80, "
+      "[{deviceCl: 272000, deviceName: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80, "
       "isConnected: false, isPaired: true, macAddress: 00:11:22:AA:BB:CC, majDeviceCl: 6}, "
       "{deviceCl: 5898764, deviceName: Phone, isConnected: false, isPaired: false, "
       "macAddress: 00:11:22:33:44:AA, majDeviceCl: 2}, "
