@@ -21,6 +21,21 @@ uint64_t ParseMacAddress(const std::string& normalized);
 // 63 are ignored.
 std::string FormatBluetoothAddress(uint64_t address);
 
+// Address text normalised once, where it enters: the key of the manager's tables and of the
+// plug-in's printer lanes. Converts implicitly from any text, so callers pass what they read.
+class NormalizedAddress {
+ public:
+  NormalizedAddress(const std::string& text)  // NOLINT(google-explicit-constructor)
+      : text_(NormalizeMacAddress(text)) {}
+  NormalizedAddress(const char* text)  // NOLINT(google-explicit-constructor)
+      : NormalizedAddress(std::string(text)) {}
+
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
 }  // namespace kestro
 
 #endif  // KESTRO_THERMAL_PRINTER_BLUETOOTH_ADDRESS_H_

@@ -69,15 +69,4 @@ std::shared_ptr<std::mutex> BluetoothManager::GetDeviceLock(const std::string& a
   return device_lock;
 }
 
-bool IsBluetoothRadioPresent(BluetoothStack& stack) {
-  RadioSearchParams params;
-  params.size = 4;
-  StackHandle radio = 0;
-  const StackHandle find = stack.FindFirstRadio(params, &radio);
-  if (find == 0) return false;
-  stack.FindRadioClose(find);
-  if (radio != 0) stack.CloseHandle(radio);
-  return true;
-}
-
 }  // namespace kestro

@@ -13,8 +13,8 @@
 
 #include "engine_client/codec/encodable_value.h"
 #include "engine_client/messaging/method_channel.h"
+#include "thermal_printer/bluetooth_address.h"
 #include "thermal_printer/bluetooth_stack.h"
-#include "thermal_printer/default_bluetooth_stack.h"
 
 namespace kestro {
 
@@ -29,13 +29,8 @@ class BluetoothManager {
  public:
   // channel receives the events ("onLogMessage", "onPrintSuccessWindows",
   // "onPrintFailedWindows"); when empty they are dropped. Logs nothing.
-#ifdef _WIN32
-  explicit BluetoothManager(std::shared_ptr<flutter::MethodChannel> channel,
-                            std::unique_ptr<BluetoothStack> stack = NewDefaultBluetoothStack());
-#else
   BluetoothManager(std::shared_ptr<flutter::MethodChannel> channel,
                    std::unique_ptr<BluetoothStack> stack);
-#endif
   // Disposes (both lines are logged even after an earlier Dispose), then frees everything.
   ~BluetoothManager();
 
@@ -52,20 +47,22 @@ class BluetoothManager {
   // "majDeviceCl", "deviceCl", "isPaired", "isConnected"); empty without a radio.
   flutter::EncodableValueList GetPairedDevices();
 
+  // Addresses are normalised where they are made (see NormalizedAddress), once.
+
   // True when the table holds an open socket for the address on return. printer_uuid plays no
   // part in connecting.
-  bool Connect(const std::string& mac_address, const std::string& printer_uuid = std::string());
-  void Disconnect(const std::string& mac_address);
+  bool Connect(const NormalizedAddress& address, const std::string& printer_uuid = std::string());
+  void Disconnect(const NormalizedAddress& address);
   // Whether the table holds an entry; the link itself is not probed.
-  bool IsConnected(const std::string& mac_address);
+  bool IsConnected(const NormalizedAddress& address);
 
   // Sends every byte in order over the address's connection, opening one if needed, and keeps
   // it open. True exactly when every byte was handed to the socket; the outcome is also sent
   // as an event carrying job_uuid. A failed send drops the connection.
-  bool PrintBytes(const std::string& mac_address, const std::vector<uint8_t>& bytes,
+  bool PrintBytes(const NormalizedAddress& address, const std::vector<uint8_t>& bytes,
                   const std::string& printer_uuid, const std::string& job_uuid);
   // As above for size bytes at data, which may be 2 GiB or more.
-  bool PrintBytes(const std::string& mac_address, const uint8_t* data, size_t size,
+  bool PrintBytes(const NormalizedAddress& address, const uint8_t* data, size_t size,
                   const std::string& printer_uuid, const std::string& job_uuid);
 
   BluetoothStack& stack() { return *stack_; }

@@ -24,6 +24,18 @@ constexpr int32_t kSocketLevel = 0xFFFF;         // SOL_SOCKET
 constexpr int32_t kOptionReceiveTimeout = 0x1006;
 constexpr int32_t kOptionSendTimeout = 0x1005;
 
+// The Winsock error codes the bridge names in its log lines (WSAGetLastError values).
+constexpr int32_t kWsaNotSocket = 10038;            // WSAENOTSOCK
+constexpr int32_t kWsaAddressNotAvailable = 10049;  // WSAEADDRNOTAVAIL
+constexpr int32_t kWsaNetworkDown = 10050;          // WSAENETDOWN
+constexpr int32_t kWsaNetworkUnreachable = 10051;   // WSAENETUNREACH
+constexpr int32_t kWsaConnectionAborted = 10053;    // WSAECONNABORTED
+constexpr int32_t kWsaConnectionReset = 10054;      // WSAECONNRESET
+constexpr int32_t kWsaTimedOut = 10060;             // WSAETIMEDOUT
+constexpr int32_t kWsaConnectionRefused = 10061;    // WSAECONNREFUSED
+constexpr int32_t kWsaHostUnreachable = 10065;      // WSAEHOSTUNREACH
+constexpr int32_t kWsaNotInitialised = 10093;       // WSANOTINITIALISED
+
 // SOCKADDR_BTH: family (2), address (8), service class GUID (16), port (4); packed, little-endian.
 constexpr size_t kRfcommSocketAddressSize = 30;
 using RfcommSocketAddress = std::array<uint8_t, kRfcommSocketAddressSize>;
@@ -35,14 +47,14 @@ constexpr uint32_t kAnyRfcommPort = 0xFFFFFFFF;  // BT_PORT_ANY
 // The address the manager connects with: the Serial Port service of the printer at address.
 RfcommSocketAddress MakeRfcommSocketAddress(uint64_t address);
 
-// BLUETOOTH_FIND_RADIO_PARAMS.
+// BLUETOOTH_FIND_RADIO_PARAMS; size is the platform record's.
 struct RadioSearchParams {
-  uint32_t size = 0;
+  uint32_t size = 4;
 };
 
-// BLUETOOTH_DEVICE_SEARCH_PARAMS.
+// BLUETOOTH_DEVICE_SEARCH_PARAMS; size is the platform record's.
 struct DeviceSearchParams {
-  uint32_t size = 0;
+  uint32_t size = 40;
   bool return_authenticated = false;
   bool return_remembered = false;
   bool return_unknown = false;
@@ -54,9 +66,9 @@ struct DeviceSearchParams {
 
 constexpr size_t kBluetoothMaxNameSize = 248;
 
-// BLUETOOTH_DEVICE_INFO: size is filled by the caller, the rest by the stack.
+// BLUETOOTH_DEVICE_INFO: size (the platform record's) is the caller's, the rest the stack's.
 struct DeviceInfo {
-  uint32_t size = 0;
+  uint32_t size = 560;
   uint64_t address = 0;
   uint32_t class_of_device = 0;
   bool connected = false;

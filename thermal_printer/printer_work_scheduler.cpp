@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <system_error>
 
-#include "thermal_printer/debug_output.h"
-
 namespace kestro {
 
 PrinterWorkScheduler::PrinterWorkScheduler() = default;
 
-PrinterWorkScheduler::~PrinterWorkScheduler() { Shutdown(); }
+PrinterWorkScheduler::~PrinterWorkScheduler() {
+  Stop();
+  Join();
+}
 
 PrinterWorkScheduler::Admission PrinterWorkScheduler::Submit(PrinterWork work) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -34,9 +35,8 @@ PrinterWorkScheduler::Admission PrinterWorkScheduler::Submit(PrinterWork work) {
   return Admission::kAccepted;
 }
 
-void PrinterWorkScheduler::Shutdown() {
+std::vector<PrinterWork> PrinterWorkScheduler::Stop() {
   std::vector<Waiting> dropped;
-  std::vector<std::thread> workers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -49,15 +49,22 @@ void PrinterWorkScheduler::Shutdown() {
     idle_lane_heads_.clear();
     pending_messages_ = 0;
     pending_print_bytes_ = 0;
-    workers.swap(workers_);
   }
   work_changed_.notify_all();
   std::sort(dropped.begin(), dropped.end(),
             [](const Waiting& a, const Waiting& b) { return a.arrival < b.arrival; });
-  for (const Waiting& waiting : dropped) {
-    WriteDebugOutput("ThermalPrinterPlugin: Dropped " + waiting.work.method + " at shutdown\n");
+  std::vector<PrinterWork> work;
+  work.reserve(dropped.size());
+  for (Waiting& waiting : dropped) work.push_back(std::move(waiting.work));
+  return work;
+}
+
+void PrinterWorkScheduler::Join() {
+  std::vector<std::thread> workers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    workers.swap(workers_);
   }
-  dropped.clear();
   // Running jobs finish however long they take: a receipt is never cut off.
   for (std::thread& worker : workers) worker.join();
 }

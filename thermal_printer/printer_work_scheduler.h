@@ -20,18 +20,18 @@
 namespace kestro {
 
 // One piece of work. run is called once on a worker thread, or never when the work is dropped
-// at shutdown (it is destroyed then, on the thread that shut down).
+// at shutdown (it is destroyed then, by whoever holds what Stop returned).
 struct PrinterWork {
-  std::string method;      // as received; names the work in the shutdown line
+  std::string method;      // as received; the owner names dropped work by it
   std::string lane;        // work with equal lanes runs one at a time; ignored for barriers
   bool barrier = false;    // runs after all earlier work finished and before any later starts
   size_t print_bytes = 0;  // counted against the byte limit while the work waits
   std::function<void()> run;
 };
 
-// Submit may be called from any thread. Shutdown, WaitUntilIdle and the destructor belong to
+// Submit may be called from any thread. Stop, Join, WaitUntilIdle and the destructor belong to
 // the owner's thread and must never be called from inside a job. The owner joins every worker:
-// in Shutdown, or in the destructor when Shutdown was not called.
+// in Join, or in the destructor.
 class PrinterWorkScheduler {
  public:
   static constexpr size_t kMaxWorkers = 8;
@@ -41,18 +41,22 @@ class PrinterWorkScheduler {
   enum class Admission { kAccepted, kBusy, kStopped };
 
   PrinterWorkScheduler();
-  ~PrinterWorkScheduler();  // Shutdown()
+  // Stop(), dropping what waits without a word, then Join().
+  ~PrinterWorkScheduler();
 
   PrinterWorkScheduler(const PrinterWorkScheduler&) = delete;
   PrinterWorkScheduler& operator=(const PrinterWorkScheduler&) = delete;
 
   // Queues work, or refuses it (and destroys it) when a limit on waiting work would be passed
-  // (kBusy) or after Shutdown began (kStopped).
+  // (kBusy) or after Stop (kStopped).
   Admission Submit(PrinterWork work);
 
-  // Stops accepting, drops every job not started with the line "ThermalPrinterPlugin: Dropped
-  // <method> at shutdown", waits for the running jobs and joins every worker. Idempotent.
-  void Shutdown();
+  // Stops accepting and hands back every job not started, in arrival order; running jobs go on.
+  // Later calls return nothing.
+  std::vector<PrinterWork> Stop();
+
+  // Waits for the running jobs, however long they take, and joins every worker. After Stop.
+  void Join();
 
   // Blocks until no work waits and none runs. For tests and tools that drain the bridge.
   void WaitUntilIdle();

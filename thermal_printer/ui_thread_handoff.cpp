@@ -20,7 +20,7 @@ size_t QueuedUiThreadHandoff::Drain() {
       tasks_.pop_front();
     }
     // Outside the lock: the task calls the engine, which may deliver and post again.
-    RunOnUiThread(task);
+    task();
     ++handled;
   }
 }

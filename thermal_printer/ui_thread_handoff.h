@@ -3,7 +3,6 @@
 #ifndef KESTRO_THERMAL_PRINTER_UI_THREAD_HANDOFF_H_
 #define KESTRO_THERMAL_PRINTER_UI_THREAD_HANDOFF_H_
 
-#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -20,22 +19,8 @@ class UiThreadHandoff {
 
   virtual ~UiThreadHandoff() = default;
 
-  // task runs later on the UI thread, or is destroyed unrun once engine calls stopped.
+  // task runs later on the UI thread, or is destroyed unrun with the hand-off.
   virtual void Post(Task task) = 0;
-
-  // From now on every task is dropped unrun, so nothing reaches the engine again. Set before the
-  // view controller is released.
-  void StopEngineCalls() { engine_calls_stopped_ = true; }
-  bool engine_calls_stopped() const { return engine_calls_stopped_; }
-
- protected:
-  // Runs task unless engine calls stopped. UI thread only.
-  void RunOnUiThread(const Task& task) const {
-    if (!engine_calls_stopped_) task();
-  }
-
- private:
-  std::atomic<bool> engine_calls_stopped_{false};
 };
 
 // A queue whose owner plays the UI thread: tasks run when, and on the thread where, Drain is
@@ -43,8 +28,7 @@ class UiThreadHandoff {
 class QueuedUiThreadHandoff : public UiThreadHandoff {
  public:
   void Post(Task task) override;
-  // Runs every task posted so far, and those they post, in order. Returns how many ran or were
-  // dropped.
+  // Runs every task posted so far, and those they post, in order. Returns how many ran.
   size_t Drain();
 
  private:

@@ -42,29 +42,47 @@ inline Bytes PrinterCall(const std::string& method, const std::string& address, 
   return EncodeCall(method, std::move(arguments));
 }
 
-// The plug-in registered with the recording engine; "setup" makes its manager on the simulated
-// stack.
+// The plug-in on the recording engine's messenger, with this thread as its UI thread; "setup"
+// makes its manager on the simulated stack.
 class PluginFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    kestro::SetBluetoothStackFactoryForTesting([this] {
-      ++stacks_made_;
-      return std::make_unique<kestro::BluetoothStackWrapper>(&stack_);
-    });
-    ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
+    auto handoff = std::make_unique<kestro::QueuedUiThreadHandoff>();
+    handoff_ = handoff.get();
+    plugin_ = std::make_unique<kestro::ThermalPrinterPlugin>(
+        FlutterDesktopPluginRegistrarGetMessenger(engine_.registrar()), std::move(handoff), [this] {
+          ++stacks_made_;
+          return std::make_unique<kestro::BluetoothStackWrapper>(&stack_);
+        });
     EXPECT_EQ(log_.TakeLines(), Lines{"ThermalPrinterPlugin: Registered"});
   }
   void TearDown() override {
-    kestro::ResetThermalPrinterPluginForTesting();
-    kestro::SetBluetoothStackFactoryForTesting(nullptr);
+    ExitProcess();
     EXPECT_EQ(engine_.faults(), Lines{});
     EXPECT_EQ(stack_.faults(), Lines{});
+  }
+
+  // Waits until no work waits or runs (unless wait_until_idle is false), then runs on this thread
+  // every reply and event the workers handed over so far, in order.
+  void Drain(bool wait_until_idle = true) {
+    if (wait_until_idle) plugin_->WaitUntilIdle();
+    handoff_->Drain();
+  }
+  // What process exit does, the manager's last events still reaching the engine as they would
+  // from this thread; then the plug-in goes. Idempotent.
+  void ExitProcess() {
+    if (!plugin_) return;
+    plugin_->FinishAtExit();
+    handoff_->Drain();
+    plugin_.reset();
   }
 
   SimulatedBluetoothStack stack_;
   DebugCapture log_;
   RecordingEngine engine_;
   int stacks_made_ = 0;  // written by whichever thread runs "setup", read after draining
+  kestro::QueuedUiThreadHandoff* handoff_ = nullptr;  // owned by the plug-in
+  std::unique_ptr<kestro::ThermalPrinterPlugin> plugin_;
 };
 
 }  // namespace kestro_test

@@ -48,22 +48,22 @@ class PluginThreadsTest : public PluginFixture {
     stack_.SetSendHook(in_send ? gate_.Hook() : nullptr);
   }
 
-  // Delivers on another thread and waits at most 5 s for the callback to return, so a callback
+  // Delivers on another thread and waits at most limit for the callback to return, so a callback
   // that waits on the printer fails the test instead of hanging it. Null when it did not return.
-  Handle Deliver(Bytes message) {
+  Handle Deliver(Bytes message, std::chrono::seconds limit = 5s) {
     auto shared = std::make_shared<const Bytes>(std::move(message));
     deliveries_.push_back(std::async(
         std::launch::async, [this, shared] { return engine_.Deliver(kChannel, *shared).handle; }));
-    if (deliveries_.back().wait_for(5s) != std::future_status::ready) {
-      ADD_FAILURE() << "the callback did not return within 5 s";
+    if (deliveries_.back().wait_for(limit) != std::future_status::ready) {
+      ADD_FAILURE() << "the callback did not return within " << limit.count() << " s";
       return nullptr;
     }
     return deliveries_.back().get();
   }
   // Hands over what the workers produced so far, without waiting for running work.
-  void Pump() { kestro::DrainThermalPrinterPluginForTesting(false); }
+  void Pump() { Drain(false); }
   std::vector<Bytes> Drained(Handle handle) {
-    kestro::DrainThermalPrinterPluginForTesting();
+    Drain();
     return engine_.ResponsesTo(handle);
   }
   // Pumps until done() holds, for at most 5 s.
@@ -233,7 +233,8 @@ TEST_F(PluginThreadsTest, WorkBeyondTheQueueLimitsIsAnsweredBusyAndNothingElseHa
   PrinterBehaviour counting;
   counting.keep_bytes = false;
   stack_.SetPrinter(kPrinter, counting);
-  const Handle large = Deliver(std::move(large_call));
+  // Decoding 256 MiB takes seconds under ThreadSanitizer on a busy machine.
+  const Handle large = Deliver(std::move(large_call), 60s);
   const Handle fits = Deliver(PrinterCall("printBle", kPrinterText, {'y', 'y'}));
   const Handle too_much = Deliver(PrinterCall("printBle", kPrinterText, {'z'}));
   EXPECT_EQ(engine_.ResponsesTo(too_much), std::vector<Bytes>{busy});
@@ -258,9 +259,9 @@ TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
   log_.TakeLines();
 
   // The window is gone: nothing may reach the engine any more.
-  kestro::StopThermalPrinterEngineCalls();
+  plugin_->StopEngineCalls();
   const size_t engine_calls = engine_.calls().size();
-  auto shutdown = std::async(std::launch::async, [] { kestro::ShutDownThermalPrinterPlugin(); });
+  auto shutdown = std::async(std::launch::async, [this] { plugin_->ShutDown(); });
   ASSERT_TRUE(Soon([this] { return log_.Lines().size() >= 3; }));
   EXPECT_EQ(shutdown.wait_for(100ms), std::future_status::timeout);  // the held job still runs
   gate_.Release();

@@ -1,6 +1,5 @@
 // The hand-off from printer workers to the UI thread: every task runs on the thread that pumps,
-// in the order its poster posted it, nothing runs once engine calls stopped, and tasks never run
-// are freed. The message-only window under Wine on Windows, the drained queue natively; run
+// in the order its poster posted it, and tasks never run are freed with the hand-off. The message-only window under Wine on Windows, the drained queue natively; run
 // under ThreadSanitizer too (ctest label "concurrency").
 #include "thermal_printer/ui_thread_handoff.h"
 
@@ -35,7 +34,7 @@ void Pump(kestro::UiThreadHandoff& handoff) {
 }
 #endif
 
-TEST(UiThreadHandoffTest, TasksRunInPostingOrderOnThePumpingThreadUntilEngineCallsStop) {
+TEST(UiThreadHandoffTest, TasksRunInPostingOrderOnThePumpingThreadAndUnrunOnesAreFreed) {
   std::unique_ptr<kestro::UiThreadHandoff> handoff = MakeHandoff();
   ASSERT_NE(handoff, nullptr);
   // More tasks than a thread's posted-message limit (10 000) on Windows.
@@ -69,14 +68,9 @@ TEST(UiThreadHandoffTest, TasksRunInPostingOrderOnThePumpingThreadUntilEngineCal
   EXPECT_EQ(out_of_order, 0);
   EXPECT_EQ(elsewhere, 0);
 
-  // Once engine calls stop nothing runs, and tasks never run are freed with their hand-off.
+  // Tasks never run are freed with their hand-off.
   auto token = std::make_shared<int>(0);
   ran = 0;
-  for (int i = 0; i < 3; ++i) handoff->Post([token, &ran] { ++ran; });
-  handoff->StopEngineCalls();
-  std::thread([&] { handoff->Post([token, &ran] { ++ran; }); }).join();
-  Pump(*handoff);
-  EXPECT_EQ(ran, 0);
   std::unique_ptr<kestro::UiThreadHandoff> unpumped = MakeHandoff();
   ASSERT_NE(unpumped, nullptr);
   std::thread([&] {

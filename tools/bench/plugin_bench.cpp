@@ -30,37 +30,42 @@ class PrintingPlugin {
   explicit PrintingPlugin(benchmark::State& state)
       : message_(Call("printBle", kestro_bench::PrintArguments(kestro_bench::ReceiptBytes(
                                       static_cast<size_t>(state.range(0)))))) {
-    kestro::SetBluetoothStackFactoryForTesting([] {
-      auto stack = std::make_unique<kestro_test::SimulatedBluetoothStack>();
-      kestro_test::PrinterBehaviour printer;
-      printer.keep_bytes = false;  // a socket hands the bytes on; it does not keep them
-      stack->SetPrinter(0xAABBCCDDEEFFull, printer);
-      return stack;
-    });
-    ThermalPrinterPluginRegisterWithRegistrar(engine_.registrar());
+    auto handoff = std::make_unique<kestro::QueuedUiThreadHandoff>();
+    handoff_ = handoff.get();
+    plugin_ = std::make_unique<kestro::ThermalPrinterPlugin>(
+        FlutterDesktopPluginRegistrarGetMessenger(engine_.registrar()), std::move(handoff), [] {
+          auto stack = std::make_unique<kestro_test::SimulatedBluetoothStack>();
+          kestro_test::PrinterBehaviour printer;
+          printer.keep_bytes = false;  // a socket hands the bytes on; it does not keep them
+          stack->SetPrinter(0xAABBCCDDEEFFull, printer);
+          return stack;
+        });
     Deliver(Call("setup", EncodableValue()));
-    kestro::DrainThermalPrinterPluginForTesting();
+    Drain();
     const auto delivery = Deliver(message_);
-    kestro::DrainThermalPrinterPluginForTesting();
+    Drain();
     const auto success = *flutter::StandardMethodCodec::ForSerializer().EncodeSuccessReply(
         std::make_unique<EncodableValue>(true).get());
     if (engine_.ResponsesTo(delivery.handle) != std::vector<std::vector<uint8_t>>{success}) {
       state.SkipWithError("the first print job did not succeed");
     }
   }
-  ~PrintingPlugin() {
-    kestro::ResetThermalPrinterPluginForTesting();
-    kestro::SetBluetoothStackFactoryForTesting(nullptr);
-  }
 
   kestro_test::Delivery Deliver(const std::vector<uint8_t>& message) {
     return engine_.Deliver(kChannel, message);
   }
   const std::vector<uint8_t>& message() const { return message_; }
+  // Waits for the workers, then hands their replies to this thread.
+  void Drain() {
+    plugin_->WaitUntilIdle();
+    handoff_->Drain();
+  }
 
  private:
   kestro_test::RecordingEngine engine_;
   std::vector<uint8_t> message_;
+  kestro::QueuedUiThreadHandoff* handoff_ = nullptr;      // owned by the plug-in
+  std::unique_ptr<kestro::ThermalPrinterPlugin> plugin_;  // goes before the engine
 };
 
 // The whole job: delivery, the worker's send, and the reply handed back.
@@ -68,7 +73,7 @@ void BM_PluginPrintToSend(benchmark::State& state) {
   PrintingPlugin plugin(state);
   for (auto _ : state) {
     benchmark::DoNotOptimize(plugin.Deliver(plugin.message()));
-    kestro::DrainThermalPrinterPluginForTesting();
+    plugin.Drain();
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
@@ -79,7 +84,7 @@ void BM_PluginPrintOnDeliveringThread(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(plugin.Deliver(plugin.message()));
     state.PauseTiming();
-    kestro::DrainThermalPrinterPluginForTesting();
+    plugin.Drain();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));

@@ -19,6 +19,8 @@ constexpr char kChannel[] = "com.kestro.pos/thermal_printer";
 constexpr int kMessagesPerEngine = 2000;
 
 std::unique_ptr<kestro_test::RecordingEngine> engine;
+kestro::QueuedUiThreadHandoff* handoff = nullptr;  // owned by the plug-in
+std::unique_ptr<kestro::ThermalPrinterPlugin> plugin;
 int messages = 0;
 
 std::unique_ptr<kestro::BluetoothStack> NewStack() {
@@ -35,10 +37,13 @@ std::unique_ptr<kestro::BluetoothStack> NewStack() {
 }
 
 void FreshEngine() {
-  kestro::ResetThermalPrinterPluginForTesting();
+  plugin.reset();
   engine.reset();
   engine = std::make_unique<kestro_test::RecordingEngine>();
-  ThermalPrinterPluginRegisterWithRegistrar(engine->registrar());
+  auto queue = std::make_unique<kestro::QueuedUiThreadHandoff>();
+  handoff = queue.get();
+  plugin = std::make_unique<kestro::ThermalPrinterPlugin>(
+      FlutterDesktopPluginRegistrarGetMessenger(engine->registrar()), std::move(queue), NewStack);
 }
 
 }  // namespace
@@ -46,12 +51,12 @@ void FreshEngine() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (messages++ % kMessagesPerEngine == 0) {
     kestro_fuzz::SilenceDiagnostics();
-    kestro::SetBluetoothStackFactoryForTesting(NewStack);
     FreshEngine();
   }
   const auto delivery = engine->Deliver(kChannel, std::vector<uint8_t>(data, data + size));
   if (!delivery.delivered) kestro_fuzz::Fail("the plug-in's callback is not installed");
-  kestro::DrainThermalPrinterPluginForTesting();
+  plugin->WaitUntilIdle();
+  handoff->Drain();
   if (engine->ResponsesTo(delivery.handle).size() != 1) {
     kestro_fuzz::Fail("a message was not answered exactly once");
   }

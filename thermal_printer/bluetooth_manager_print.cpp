@@ -6,14 +6,16 @@
 
 namespace kestro {
 
-bool BluetoothManager::PrintBytes(const std::string& mac_address, const std::vector<uint8_t>& bytes,
+bool BluetoothManager::PrintBytes(const NormalizedAddress& address,
+                                  const std::vector<uint8_t>& bytes,
                                   const std::string& printer_uuid, const std::string& job_uuid) {
-  return PrintBytes(mac_address, bytes.data(), bytes.size(), printer_uuid, job_uuid);
+  return PrintBytes(address, bytes.data(), bytes.size(), printer_uuid, job_uuid);
 }
 
-bool BluetoothManager::PrintBytes(const std::string& mac_address, const uint8_t* data, size_t size,
-                                  const std::string& printer_uuid, const std::string& job_uuid) {
-  const std::string address = NormalizeMacAddress(mac_address);
+bool BluetoothManager::PrintBytes(const NormalizedAddress& normalized, const uint8_t* data,
+                                  size_t size, const std::string& printer_uuid,
+                                  const std::string& job_uuid) {
+  const std::string& address = normalized.text();
   Log("BluetoothManager: Printing " + std::to_string(size) + " bytes to " + address);
   const std::shared_ptr<std::mutex> device_mutex = GetDeviceLock(address);
   std::lock_guard<std::mutex> device_lock(*device_mutex);

@@ -13,17 +13,17 @@ constexpr int32_t kSocketTimeoutMs = 15000;
 
 const char* ConnectErrorExplanation(int32_t code) {
   switch (code) {
-    case 10060:
+    case kWsaTimedOut:
       return " (Connection timed out - printer may be off)";
-    case 10061:
+    case kWsaConnectionRefused:
       return " (Connection refused - printer may not support SPP)";
-    case 10051:
+    case kWsaNetworkUnreachable:
       return " (Network unreachable - Bluetooth not enabled)";
-    case 10065:
+    case kWsaHostUnreachable:
       return " (Host unreachable - printer out of range)";
-    case 10049:
+    case kWsaAddressNotAvailable:
       return " (Address not available - wrong MAC address)";
-    case 10050:
+    case kWsaNetworkDown:
       return " (Network down - Bluetooth adapter disabled)";
     default:
       return " (Unknown error)";
@@ -86,9 +86,10 @@ SocketHandle BluetoothManager::TakeConnection(const std::string& address,
   return connection.socket;
 }
 
-bool BluetoothManager::Connect(const std::string& mac_address, const std::string& printer_uuid) {
+bool BluetoothManager::Connect(const NormalizedAddress& normalized,
+                               const std::string& printer_uuid) {
   static_cast<void>(printer_uuid);
-  const std::string address = NormalizeMacAddress(mac_address);
+  const std::string& address = normalized.text();
   Log("BluetoothManager: Connecting to " + address);
   const std::shared_ptr<std::mutex> device_mutex = GetDeviceLock(address);
   std::lock_guard<std::mutex> device_lock(*device_mutex);
@@ -115,8 +116,8 @@ bool BluetoothManager::Connect(const std::string& mac_address, const std::string
   return true;
 }
 
-void BluetoothManager::Disconnect(const std::string& mac_address) {
-  const std::string address = NormalizeMacAddress(mac_address);
+void BluetoothManager::Disconnect(const NormalizedAddress& normalized) {
+  const std::string& address = normalized.text();
   Log("BluetoothManager: Disconnecting from " + address);
   std::lock_guard<std::mutex> lock(mutex_);
   const auto entry = connections_.find(address);
@@ -126,8 +127,8 @@ void BluetoothManager::Disconnect(const std::string& mac_address) {
   Log("BluetoothManager: Disconnected from " + address);
 }
 
-bool BluetoothManager::IsConnected(const std::string& mac_address) {
-  return FindConnection(NormalizeMacAddress(mac_address)).socket != kInvalidSocket;
+bool BluetoothManager::IsConnected(const NormalizedAddress& address) {
+  return FindConnection(address.text()).socket != kInvalidSocket;
 }
 
 }  // namespace kestro
