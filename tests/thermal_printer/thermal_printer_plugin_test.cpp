@@ -137,6 +137,10 @@ TEST_F(PluginTest, ReplyBytesWithoutAManagerAndForUndecodableMessages) {
       EXPECT_EQ(log_.TakeLines(), Lines{"ThermalPrinterPlugin: " + name});
     }
   }
+  // Argument faults are told before anything asks whether a manager exists.
+  EXPECT_EQ(SendWire(wire::Call("connectBle", wire::Map({{Str("printerUuid"), Str("p")}}))),
+            Error("INVALID_ARGS", "macAddress is required"));
+  EXPECT_EQ(log_.TakeLines(), Lines{"ThermalPrinterPlugin: connectBle"});
   EXPECT_EQ(stacks_made_, 0);
   EXPECT_EQ(stack_.calls(), Lines{});
 
@@ -231,6 +235,7 @@ TEST_F(PluginTest, ArgumentsAreCheckedOnArrivalAndPassedOnAsRead) {
       {"isBleConnected", Map({{"printerUuid", printer}}), "success false"},
       {"printBle", nullptr, expected_map},
       {"printRawBle", list(), expected_map},
+      {"printBle", Map({}), address_required},
       {"printBle", print(EncodableValue(""), EncodableValue(elements)), address_required},
       {"printBle", print(EncodableValue(1.5), EncodableValue(elements)), address_required},
       {"printBle", print(printer, EncodableValue(EncodableValueList{})), bytes_required},
@@ -320,6 +325,29 @@ TEST_F(PluginTest, PrintJobsReplyAndSendTheirEventsInLogOrder) {
   EXPECT_EQ(Lines(events.begin() + setup_events, events.end()), expected);
   EXPECT_EQ(stack_.Received(kPrinter), printed);
   EXPECT_TRUE(engine_.pending_replies().empty());  // events never ask for a reply
+}
+
+// The process's plug-in: the first registration makes it, its events' path before its callback;
+// a second changes nothing and writes nothing. Natively it has no hand-off, so each message is
+// answered before its delivery returns. It is never destroyed: the engine stays live-referenced.
+TEST(PluginRegistrationTest, TheFirstRegistrationMakesTheProcessPlugin) {
+  DebugCapture log;
+  RecordingEngine engine;
+  ThermalPrinterPluginRegisterWithRegistrar(engine.registrar());
+  EXPECT_EQ(log.TakeLines(), Lines{"ThermalPrinterPlugin: Registered"});
+  const Lines calls = engine.calls();
+  EXPECT_EQ(calls.at(1), "FlutterDesktopMessengerAddRef");
+  EXPECT_EQ(engine.callbacks().count(kChannel), 1u);
+  ThermalPrinterPluginRegisterWithRegistrar(engine.registrar());
+  EXPECT_EQ(engine.calls(), calls);
+  EXPECT_EQ(log.Lines(), Lines{});
+
+  const Delivery delivery = engine.Deliver(kChannel, EncodeCall("setup"));
+  EXPECT_EQ(engine.ResponsesTo(delivery.handle), (std::vector<Bytes>{Bytes{0x00, 0x01}}));
+  kestro::StopThermalPrinterEngineCalls();
+  EXPECT_TRUE(engine.Deliver(kChannel, EncodeCall("stopBleDiscovery")).delivered);
+  EXPECT_EQ(engine.responses().size(), 1u);
+  EXPECT_EQ(engine.faults(), Lines{});
 }
 
 }  // namespace
