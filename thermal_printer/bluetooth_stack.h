@@ -47,14 +47,19 @@ constexpr uint32_t kAnyRfcommPort = 0xFFFFFFFF;  // BT_PORT_ANY
 // The address the manager connects with: the Serial Port service of the printer at address.
 RfcommSocketAddress MakeRfcommSocketAddress(uint64_t address);
 
-// BLUETOOTH_FIND_RADIO_PARAMS; size is the platform record's.
+// The platform records' sizes, which each call expects in the record's size field.
+constexpr uint32_t kRadioSearchParamsSize = 4;    // BLUETOOTH_FIND_RADIO_PARAMS
+constexpr uint32_t kDeviceSearchParamsSize = 40;  // BLUETOOTH_DEVICE_SEARCH_PARAMS
+constexpr uint32_t kDeviceInfoSize = 560;         // BLUETOOTH_DEVICE_INFO
+
+// BLUETOOTH_FIND_RADIO_PARAMS.
 struct RadioSearchParams {
-  uint32_t size = 4;
+  uint32_t size = kRadioSearchParamsSize;
 };
 
-// BLUETOOTH_DEVICE_SEARCH_PARAMS; size is the platform record's.
+// BLUETOOTH_DEVICE_SEARCH_PARAMS.
 struct DeviceSearchParams {
-  uint32_t size = 40;
+  uint32_t size = kDeviceSearchParamsSize;
   bool return_authenticated = false;
   bool return_remembered = false;
   bool return_unknown = false;
@@ -66,9 +71,9 @@ struct DeviceSearchParams {
 
 constexpr size_t kBluetoothMaxNameSize = 248;
 
-// BLUETOOTH_DEVICE_INFO: size (the platform record's) is the caller's, the rest the stack's.
+// BLUETOOTH_DEVICE_INFO: size is the caller's, the rest the stack's.
 struct DeviceInfo {
-  uint32_t size = 560;
+  uint32_t size = kDeviceInfoSize;
   uint64_t address = 0;
   uint32_t class_of_device = 0;
   bool connected = false;

@@ -20,9 +20,10 @@ static_assert(sizeof(SOCKADDR_BTH) == kRfcommSocketAddressSize, "SOCKADDR_BTH is
 static_assert(offsetof(SOCKADDR_BTH, btAddr) == 2, "btAddr at 2");
 static_assert(offsetof(SOCKADDR_BTH, serviceClassId) == 10, "serviceClassId at 10");
 static_assert(offsetof(SOCKADDR_BTH, port) == 26, "port at 26");
-static_assert(sizeof(BLUETOOTH_FIND_RADIO_PARAMS) == 4, "radio search record");
-static_assert(sizeof(BLUETOOTH_DEVICE_SEARCH_PARAMS) == 40, "device search record");
-static_assert(sizeof(BLUETOOTH_DEVICE_INFO) == 560, "device record");
+static_assert(sizeof(BLUETOOTH_FIND_RADIO_PARAMS) == kRadioSearchParamsSize, "radio search record");
+static_assert(sizeof(BLUETOOTH_DEVICE_SEARCH_PARAMS) == kDeviceSearchParamsSize,
+              "device search record");
+static_assert(sizeof(BLUETOOTH_DEVICE_INFO) == kDeviceInfoSize, "device record");
 static_assert(sizeof(SOCKET) == sizeof(SocketHandle), "SOCKET is 64 bits");
 static_assert(INVALID_SOCKET == kInvalidSocket, "INVALID_SOCKET");
 static_assert(SOCKET_ERROR == kSocketError, "SOCKET_ERROR");
