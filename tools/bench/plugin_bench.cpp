@@ -31,8 +31,8 @@ class PrintingPlugin {
       : message_(Call("printBle", kestro_bench::PrintArguments(kestro_bench::ReceiptBytes(
                                       static_cast<size_t>(state.range(0)))))) {
     kestro::SetBluetoothStackFactoryForTesting([] {
-      auto stack = std::make_unique<kestro_test::SimulatedBluetoothStack>();
-      kestro_test::PrinterBehaviour printer;
+      auto stack = std::make_unique<kestro_standin::SimulatedBluetoothStack>();
+      kestro_standin::PrinterBehaviour printer;
       printer.keep_bytes = false;  // a socket hands the bytes on; it does not keep them
       stack->SetPrinter(0xAABBCCDDEEFFull, printer);
       return stack;
