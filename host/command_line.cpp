@@ -5,10 +5,12 @@
 #include <io.h>
 #include <shellapi.h>
 #include <cstdio>
-#include <cwchar>
 #include <iostream>
 
 #include "engine_client/engine_library/flutter_desktop_api.h"
+#include "win/text.h"
+
+namespace kestro {
 
 void OpenDebugConsole() {
   if (!::AllocConsole()) {
@@ -41,22 +43,4 @@ std::vector<std::string> CommandLineArgumentsUtf8() {
   return arguments;
 }
 
-std::string Utf16ToUtf8(const wchar_t* text) {
-  if (text == nullptr) {
-    return std::string();
-  }
-  const int size_with_nul =
-      ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
-  const int target_length = size_with_nul - 1;
-  if (target_length <= 0) {
-    return std::string();
-  }
-  std::string utf8(static_cast<size_t>(target_length), '\0');
-  const int converted = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text,
-                                              static_cast<int>(std::wcslen(text)), &utf8[0],
-                                              target_length, nullptr, nullptr);
-  if (converted == 0) {
-    return std::string();
-  }
-  return utf8;
-}
+}  // namespace kestro

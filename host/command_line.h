@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace kestro {
+
 // Opens a new console and points stdout, stderr and the engine's own streams at it. Does
 // nothing when no console can be allocated.
 void OpenDebugConsole();
@@ -14,7 +16,6 @@ void OpenDebugConsole();
 // UTF-16 becomes an empty string in its place; an unsplittable command line gives no arguments.
 std::vector<std::string> CommandLineArgumentsUtf8();
 
-// UTF-8 form of a NUL-terminated UTF-16 string; empty for null or invalid UTF-16.
-std::string Utf16ToUtf8(const wchar_t* text);
+}  // namespace kestro
 
 #endif  // KESTRO_HOST_COMMAND_LINE_H_

@@ -5,6 +5,9 @@
 #include <exception>
 
 #include "host/startup_error.h"
+#include "win/crash_flag.h"
+
+namespace kestro {
 
 namespace {
 
@@ -41,6 +44,7 @@ void OnAbort(int) { ReportCrashAndExit(); }
 
 void InstallCrashGuard() {
   ::SetUnhandledExceptionFilter(CrashFilter);
+  SetCrashFilter(CrashFilter);
   // A C++ exception that nothing catches ends here without unwinding a frame.
   std::set_terminate(ReportCrashAndExit);
   // MSVC keeps terminate handlers per thread, so on a thread started later (the printer
@@ -49,3 +53,5 @@ void InstallCrashGuard() {
 }
 
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS*) { ReportCrashAndExit(); }
+
+}  // namespace kestro

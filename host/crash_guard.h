@@ -6,14 +6,17 @@
 
 #include <windows.h>
 
-#include "host/crash_flag.h"
+namespace kestro {
 
-// Installs the process-wide unhandled-exception filter and terminate handler. Called first thing
-// on the main thread, before any other thread exists.
+// Installs the process-wide unhandled-exception filter and terminate handler, and registers the
+// crash filter for exceptions escaping a window procedure. Called first thing on the main
+// thread, before any other thread or window exists.
 void InstallCrashGuard();
 
 // The crash path as an exception filter; never returns. Also the filter of the main thread's
 // structured-exception fallback, which then never unwinds a frame.
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS* exception);
+
+}  // namespace kestro
 
 #endif  // KESTRO_HOST_CRASH_GUARD_H_

@@ -5,6 +5,8 @@
 #include "engine_client/engine/generated_plugin_registrant.h"
 #include "thermal_printer/thermal_printer_plugin.h"
 
+namespace kestro {
+
 FlutterWindow::FlutterWindow(const flutter::EngineProject& project) : project_(project) {}
 
 FlutterWindow::~FlutterWindow() { ReleaseController(); }
@@ -43,7 +45,7 @@ void FlutterWindow::ReleaseController() {
   }
   // Printer jobs may still finish after this; their replies and events must not reach an
   // engine that is going away.
-  kestro::StopThermalPrinterEngineCalls();
+  StopThermalPrinterEngineCalls();
   std::unique_ptr<flutter::FlutterViewController> controller = std::move(flutter_controller_);
   controller.reset();
 }
@@ -66,3 +68,5 @@ LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam, L
   }
   return Win32Window::HandleMessage(window, message, wparam, lparam);
 }
+
+}  // namespace kestro

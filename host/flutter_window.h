@@ -9,6 +9,8 @@
 #include "engine_client/engine/flutter_view_controller.h"
 #include "host/win32_window.h"
 
+namespace kestro {
+
 class FlutterWindow : public Win32Window {
  public:
   // Keeps its own copy of the project.
@@ -32,5 +34,7 @@ class FlutterWindow : public Win32Window {
   flutter::EngineProject project_;
   std::unique_ptr<flutter::FlutterViewController> flutter_controller_;
 };
+
+}  // namespace kestro
 
 #endif  // KESTRO_HOST_FLUTTER_WINDOW_H_

@@ -6,6 +6,7 @@
 #include "host/run_host.h"
 #include "thermal_printer/thermal_printer_plugin.h"
 
+namespace kestro {
 namespace {
 
 // The host's life after the crash guard is in place: the window and its loop, then the printer
@@ -13,24 +14,25 @@ namespace {
 // process exits and destroys the Bluetooth manager.
 int RunHostAndFinishPrinting() {
   const int exit_code = RunHost();
-  kestro::ShutDownThermalPrinterPlugin();
+  ShutDownThermalPrinterPlugin();
   return exit_code;
 }
 
 }  // namespace
+}  // namespace kestro
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
-  InstallCrashGuard();
+  kestro::InstallCrashGuard();
 #ifdef _MSC_VER
   // A library may replace the process filter; the main thread keeps this fallback. Its filter
   // takes the same path and never returns, so no frame is unwound while windows still route
   // messages to objects on it.
   __try {
-    return RunHostAndFinishPrinting();
-  } __except (CrashFilter(GetExceptionInformation())) {
+    return kestro::RunHostAndFinishPrinting();
+  } __except (kestro::CrashFilter(GetExceptionInformation())) {
     return 1;
   }
 #else
-  return RunHostAndFinishPrinting();
+  return kestro::RunHostAndFinishPrinting();
 #endif
 }

@@ -11,19 +11,33 @@
 #include "host/command_line.h"
 #include "host/flutter_window.h"
 #include "host/startup_error.h"
+#include "win/scoped_handle.h"
+
+namespace kestro {
 
 namespace {
 
 constexpr wchar_t kSingleInstanceMutex[] = L"Local\\KestroPOS.SingleInstance";
 
-// True when another instance owns the mutex; it has then been restored and activated, or the
-// user has been told. The first instance keeps its mutex handle open until the process ends.
-bool AnotherInstanceIsRunning() {
+// Creates the single-instance mutex; false when another instance already owns it.
+bool IsFirstInstance() {
   HANDLE mutex = ::CreateMutexW(nullptr, TRUE, kSingleInstanceMutex);
   if (mutex == nullptr || ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    // Deliberately never closed: the system releases the mutex at exit, and closing it earlier
+    // would let a second instance start while this one still prints.
+    return true;
+  }
+  // A second instance lets go at once, so the name goes with the first instance.
+  const ScopedHandle second_instance_mutex(mutex);
+  return false;
+}
+
+// True when another instance owns the mutex; it has then been restored and activated, or the
+// user has been told.
+bool AnotherInstanceIsRunning() {
+  if (IsFirstInstance()) {
     return false;
   }
-  ::CloseHandle(mutex);
   HWND existing = ::FindWindowW(nullptr, kWindowTitle);
   if (existing != nullptr) {
     ::ShowWindow(existing, SW_SHOWNORMAL);
@@ -66,3 +80,5 @@ int RunHost() {
   ::CoUninitialize();
   return 0;
 }
+
+}  // namespace kestro

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace kestro {
+
 namespace {
 
 constexpr wchar_t kFailureHeading[] =
@@ -17,3 +19,5 @@ void ShowStartupError(const wchar_t* detail) {
   ::wsprintfW(text, kFailureHeading, detail);
   ::MessageBoxW(nullptr, text, kWindowTitle, MB_OK | MB_ICONERROR | MB_TOPMOST);
 }
+
+}  // namespace kestro

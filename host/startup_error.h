@@ -2,6 +2,8 @@
 #ifndef KESTRO_HOST_STARTUP_ERROR_H_
 #define KESTRO_HOST_STARTUP_ERROR_H_
 
+namespace kestro {
+
 // Caption of every dialog and title of the application window.
 inline constexpr wchar_t kWindowTitle[] = L"Kestro POS";
 
@@ -15,5 +17,7 @@ inline constexpr wchar_t kNativeCrashDetail[] =
 
 // Shows the failure heading followed by `detail` in a topmost error box and waits for OK.
 void ShowStartupError(const wchar_t* detail);
+
+}  // namespace kestro
 
 #endif  // KESTRO_HOST_STARTUP_ERROR_H_

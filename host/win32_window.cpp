@@ -3,7 +3,10 @@
 #include <dwmapi.h>
 
 #include "engine_client/engine_library/flutter_desktop_api.h"
-#include "host/crash_flag.h"
+#include "win/window_class.h"
+#include "win/window_procedure.h"
+
+namespace kestro {
 
 namespace {
 
@@ -23,17 +26,16 @@ class WindowClassRegistry {
     return registry;
   }
 
-  const wchar_t* GetWindowClass() {
+  const wchar_t* GetWindowClass(WNDPROC procedure) {
     if (!class_registered_) {
-      WNDCLASSW window_class{};
-      window_class.style = CS_HREDRAW | CS_VREDRAW;
-      window_class.lpfnWndProc = WindowProc;
-      window_class.hInstance = ::GetModuleHandleW(nullptr);
-      window_class.hIcon = ::LoadIconW(window_class.hInstance, MAKEINTRESOURCEW(kIconResourceId));
-      window_class.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-      window_class.lpszClassName = kWindowClassName;
+      WindowClassSpec spec;
+      spec.name = kWindowClassName;
+      spec.procedure = procedure;
+      spec.style = CS_HREDRAW | CS_VREDRAW;
+      spec.icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResourceId));
+      spec.cursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
       // A failure shows up as a failed CreateWindowExW.
-      ::RegisterClassW(&window_class);
+      RegisterWindowClass(spec);
       class_registered_ = true;
     }
     return kWindowClassName;
@@ -80,10 +82,6 @@ void ApplySystemTheme(HWND window) {
   ::DwmSetWindowAttribute(window, kUseImmersiveDarkMode, &dark, sizeof(dark));
 }
 
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  return RouteUnlessCrashed(&Win32Window::RouteMessage, window, message, wparam, lparam);
-}
-
 LRESULT Win32Window::RouteMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
@@ -109,7 +107,8 @@ Win32Window::~Win32Window() {
 
 bool Win32Window::Create(const std::wstring& title, const Point& origin, const Size& size) {
   Destroy();
-  const wchar_t* window_class = WindowClassRegistry::Get().GetWindowClass();
+  const wchar_t* window_class =
+      WindowClassRegistry::Get().GetWindowClass(WindowProcedure<&Win32Window::RouteMessage>);
 
   // The DPI of the monitor nearest the unscaled origin decides the scale.
   const POINT target_point{static_cast<LONG>(origin.x), static_cast<LONG>(origin.y)};
@@ -194,3 +193,5 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam, LPA
 bool Win32Window::OnCreated() { return true; }
 
 void Win32Window::OnDestroying() {}
+
+}  // namespace kestro

@@ -8,9 +8,7 @@
 
 #include <string>
 
-// The window class's procedure: routes each message to the Win32Window stored in the window's
-// user data (set on WM_NCCREATE), unless the process has crashed.
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+namespace kestro {
 
 // Sets the title bar dark when the user's "AppsUseLightTheme" is 0, light for any other value;
 // leaves it alone when the value is missing.
@@ -68,14 +66,15 @@ class Win32Window {
   virtual void OnDestroying();
 
  private:
-  friend LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
-  // WindowProc's route to the object.
+  // The window class's route: each message goes to the Win32Window stored in the window's user
+  // data (set on WM_NCCREATE).
   static LRESULT RouteMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
   bool quit_when_closed_ = false;
   HWND window_handle_ = nullptr;
   HWND child_content_ = nullptr;
 };
+
+}  // namespace kestro
 
 #endif  // KESTRO_HOST_WIN32_WINDOW_H_

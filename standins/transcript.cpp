@@ -6,6 +6,10 @@
 #include <deque>
 #include <mutex>
 
+#include "engine_client/codec/hex_digit.h"
+#include "win/files.h"
+#include "win/scoped_handle.h"
+
 namespace kestro_standin {
 namespace {
 
@@ -40,36 +44,13 @@ void WriteAll(HANDLE target, const std::string& text) {
 // Opened per line with append-only access: every module appends at the true end of file, and
 // a test may delete the file between cases.
 bool AppendToFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  WriteAll(file, text);
-  FlushFileBuffers(file);
-  CloseHandle(file);
+  kestro::ScopedHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return false;
+  WriteAll(file.Get(), text);
+  FlushFileBuffers(file.Get());
   return true;
-}
-
-std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-  }
-  CloseHandle(file);
-  return text;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -96,8 +77,8 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view text) {
   std::vector<uint8_t> bytes;
   bytes.reserve(text.size() / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
-    int high = HexDigit(text[i]);
-    int low = HexDigit(text[i + 1]);
+    int high = kestro::HexDigitValue(text[i]);
+    int low = kestro::HexDigitValue(text[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     bytes.push_back(static_cast<uint8_t>(high * 16 + low));
   }
@@ -122,7 +103,7 @@ std::vector<std::string> TranscriptTail(size_t count) {
   std::vector<std::string> lines;
   std::wstring path = TranscriptPath();
   std::optional<std::string> text;
-  if (!path.empty()) text = ReadWholeFile(path);
+  if (!path.empty()) text = kestro::ReadWholeFile(path);
   if (text) {
     size_t start = 0;
     while (start < text->size()) {

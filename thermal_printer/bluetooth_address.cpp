@@ -2,23 +2,17 @@
 
 #include <cstddef>
 
+#include "engine_client/codec/hex_digit.h"
+
 namespace kestro {
 namespace {
-
-// Value of a hex digit, or -1.
-int HexValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // One "%02X" conversion: up to two hex digits at text[*pos]; false when none is there.
 bool ScanHexField(const std::string& text, size_t* pos, unsigned* value) {
   size_t digits = 0;
   unsigned result = 0;
   while (digits < 2 && *pos < text.size()) {
-    const int digit = HexValue(static_cast<unsigned char>(text[*pos]));
+    const int digit = HexDigitValue(text[*pos]);
     if (digit < 0) break;
     result = result * 16 + static_cast<unsigned>(digit);
     ++*pos;
@@ -34,7 +28,7 @@ std::string NormalizeMacAddress(const std::string& text) {
   static const char kUpperHex[] = "0123456789ABCDEF";
   std::string kept;
   for (const char c : text) {
-    const int digit = HexValue(static_cast<unsigned char>(c));
+    const int digit = HexDigitValue(c);
     if (digit >= 0) {
       kept.push_back(kUpperHex[digit]);
     } else if (c == ':' || c == '-') {

@@ -81,7 +81,7 @@ flutter::EncodableValueList BluetoothManager::GetPairedDevices() {
     } else {
       do {
         const std::string address = FormatBluetoothAddress(device.address);
-        const std::string name = Utf16ToUtf8(device.name, kBluetoothMaxNameSize);
+        const std::string name = DeviceNameToUtf8(device.name, kBluetoothMaxNameSize);
         Log("BluetoothManager: Found device: " + name + " (" + address + ")");
         devices.emplace_back(DeviceMap(device, name, address));
       } while (search.FindNextDevice(&device));

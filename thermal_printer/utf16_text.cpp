@@ -37,7 +37,7 @@ void AppendCodePoint(uint32_t code_point, std::string* out) {
 
 }  // namespace
 
-std::string Utf16ToUtf8(const char16_t* text, size_t max_length) {
+std::string DeviceNameToUtf8(const char16_t* text, size_t max_length) {
   const size_t length = BoundedLength(text, max_length);
   if (length == 0) return std::string();
 #ifdef _WIN32

@@ -9,7 +9,7 @@ namespace kestro {
 
 // Converts text up to its terminating zero, or up to max_length units when no zero comes
 // first. A lone surrogate becomes U+FFFD, as WideCharToMultiByte does with flags 0.
-std::string Utf16ToUtf8(const char16_t* text, size_t max_length);
+std::string DeviceNameToUtf8(const char16_t* text, size_t max_length);
 
 }  // namespace kestro
 

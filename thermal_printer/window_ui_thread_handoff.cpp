@@ -7,8 +7,9 @@
 #include <memory>
 #include <utility>
 
-#include "host/crash_flag.h"
 #include "thermal_printer/ui_thread_handoff.h"
+#include "win/message_only_window.h"
+#include "win/window_procedure.h"
 
 namespace kestro {
 namespace {
@@ -20,45 +21,26 @@ class WindowUiThreadHandoff : public QueuedUiThreadHandoff {
  public:
   WindowUiThreadHandoff() = default;
   // Tasks still queued are destroyed unrun with the queue.
-  ~WindowUiThreadHandoff() override {
-    if (window_ != nullptr) DestroyWindow(window_);
-  }
+  ~WindowUiThreadHandoff() override = default;
   WindowUiThreadHandoff(const WindowUiThreadHandoff&) = delete;
   WindowUiThreadHandoff& operator=(const WindowUiThreadHandoff&) = delete;
 
-  bool Create() {
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = WindowProcedure;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = kWindowClass;
-    if (RegisterClassExW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-      return false;
-    }
-    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-    if (window_ == nullptr) return false;
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    return true;
-  }
+  bool Create() { return window_.Create(kWindowClass, WindowProcedure<Route>, this); }
 
   void Post(Task task) override {
     QueuedUiThreadHandoff::Post(std::move(task));
     if (wake_posted_.exchange(true)) return;
     // A failed post (the window is gone: 1400) leaves the tasks queued; they are freed with the
     // hand-off. Any other failure is retried by the next task.
-    if (!PostMessageW(window_, kTasksWaitingMessage, 0, 0)) wake_posted_ = false;
+    if (!window_.Post(kTasksWaitingMessage, 0, 0)) wake_posted_ = false;
   }
 
  private:
-  // After a crash nothing queued here runs: the engine and the host are in an unknown state.
-  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    return RouteUnlessCrashed(Route, window, message, wparam, lparam);
-  }
-
+  // Through WindowProcedure, so after a crash nothing queued here runs: the engine and the host
+  // are in an unknown state.
   static LRESULT Route(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message != kTasksWaitingMessage) return DefWindowProcW(window, message, wparam, lparam);
-    auto* self = reinterpret_cast<WindowUiThreadHandoff*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = static_cast<WindowUiThreadHandoff*>(MessageOnlyWindow::UserData(window));
     if (self == nullptr) return 0;
     // Cleared first, so a task queued while these run posts a new wake-up.
     self->wake_posted_ = false;
@@ -66,8 +48,9 @@ class WindowUiThreadHandoff : public QueuedUiThreadHandoff {
     return 0;
   }
 
-  HWND window_ = nullptr;
   std::atomic<bool> wake_posted_{false};
+  // Last, so the window goes before anything its procedure reads.
+  MessageOnlyWindow window_;
 };
 
 }  // namespace

@@ -13,69 +13,33 @@
 #include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "standins/bluetooth/simulated_world.h"
 #include "thermal_printer/default_bluetooth_stack.h"
+#include "win/files.h"
+#include "win/scoped_handle.h"
+#include "win/text.h"
 
-namespace kestro_test {
+namespace kestro_standin {
 namespace {
 
-std::wstring ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return path.substr(0, path.find_last_of(L"\\/"));
-}
-
-std::string Utf8(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size,
-                          nullptr, nullptr);
-  }
-  return utf8;
-}
-
-// The file's bytes; nothing when it does not exist.
-std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-  }
-  ::CloseHandle(file);
-  return text;
-}
-
 void AppendToFile(const std::wstring& path, const uint8_t* data, size_t size) {
-  HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const kestro::ScopedHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                nullptr));
+  if (!file.IsValid()) return;
   DWORD written = 0;
-  ::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
-  ::CloseHandle(file);
+  ::WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr);
 }
 
 // A missing file leaves the stack as it starts: a radio and no devices. A malformed one is
 // refused with one line on standard error, and the radio is then absent.
 void LoadWorld(const std::wstring& path, SimulatedBluetoothStack* stack) {
-  const std::optional<std::string> text = ReadWholeFile(path);
+  const std::optional<std::string> text = kestro::ReadWholeFile(path);
   if (!text) return;
   SimulatedWorld world;
   WorldError error;
   if (!ParseSimulatedWorld(*text, &world, &error)) {
-    const std::string line = std::string(kSimulatedBluetoothMarker) + ": " + Utf8(path) + " line " +
-                             std::to_string(error.line) + ": " + error.what +
-                             "; the simulated radio is off\n";
+    const std::string line = std::string(kSimulatedBluetoothMarker) + ": " +
+                             kestro::Utf16ToUtf8(path) + " line " + std::to_string(error.line) +
+                             ": " + error.what + "; the simulated radio is off\n";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
     stack->SetRadioPresent(false);
@@ -101,18 +65,18 @@ class SimulatedWorldStack : public kestro::BluetoothStackWrapper {
 };
 
 }  // namespace
-}  // namespace kestro_test
+}  // namespace kestro_standin
 
 std::unique_ptr<kestro::BluetoothStack> kestro::NewDefaultBluetoothStack() {
-  const std::wstring folder = kestro_test::ExecutableFolder();
-  auto stack = std::make_unique<kestro_test::SimulatedBluetoothStack>();
-  kestro_test::LoadWorld(folder + L"\\simulated_bluetooth.txt", stack.get());
+  const std::wstring folder = kestro::ExecutableFolder();
+  auto stack = std::make_unique<kestro_standin::SimulatedBluetoothStack>();
+  kestro_standin::LoadWorld(folder + L"\\simulated_bluetooth.txt", stack.get());
   const std::wstring printers = folder + L"\\printers";
   stack->SetAcceptedBytesSink([printers](uint64_t address, const uint8_t* data, size_t size) {
     ::CreateDirectoryW(printers.c_str(), nullptr);
-    const std::string name = kestro_test::AddressFileName(address);
-    kestro_test::AppendToFile(printers + L"\\" + std::wstring(name.begin(), name.end()) + L".bin",
-                              data, size);
+    const std::string name = kestro_standin::AddressFileName(address);
+    kestro_standin::AppendToFile(printers + L"\\" + kestro::Utf8ToUtf16(name) + L".bin", data,
+                                 size);
   });
-  return std::make_unique<kestro_test::SimulatedWorldStack>(std::move(stack));
+  return std::make_unique<kestro_standin::SimulatedWorldStack>(std::move(stack));
 }

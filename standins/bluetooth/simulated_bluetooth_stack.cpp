@@ -7,7 +7,7 @@
 #include <thread>
 #include <utility>
 
-namespace kestro_test {
+namespace kestro_standin {
 
 const char kSimulatedBluetoothMarker[] = "Kestro simulated Bluetooth";
 
@@ -525,4 +525,4 @@ int64_t SimulatedBluetoothStack::SystemTimeTicks() {
   return clock_;
 }
 
-}  // namespace kestro_test
+}  // namespace kestro_standin

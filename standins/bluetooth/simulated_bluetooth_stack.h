@@ -16,7 +16,7 @@
 
 #include "thermal_printer/bluetooth_stack.h"
 
-namespace kestro_test {
+namespace kestro_standin {
 
 // Winsock codes the simulation produces on its own.
 constexpr int32_t kWsaNotSocket = 10038;        // WSAENOTSOCK
@@ -166,6 +166,6 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   AcceptedBytesSink accepted_sink_;
 };
 
-}  // namespace kestro_test
+}  // namespace kestro_standin
 
 #endif  // KESTRO_STANDINS_BLUETOOTH_SIMULATED_BLUETOOTH_STACK_H_

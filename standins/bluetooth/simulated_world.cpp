@@ -4,7 +4,9 @@
 #include <optional>
 #include <set>
 
-namespace kestro_test {
+#include "engine_client/codec/hex_digit.h"
+
+namespace kestro_standin {
 namespace {
 
 struct Words {
@@ -34,20 +36,13 @@ Words SplitWords(std::string_view line) {
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Exactly six hex pairs separated by ":"; the all-zero address is no address.
 std::optional<uint64_t> ParseAddress(std::string_view text) {
   if (text.size() != 17) return std::nullopt;
   uint64_t address = 0;
   for (size_t i = 0; i < 17; i += 3) {
-    const int high = HexDigit(text[i]);
-    const int low = HexDigit(text[i + 1]);
+    const int high = kestro::HexDigitValue(text[i]);
+    const int low = kestro::HexDigitValue(text[i + 1]);
     if (high < 0 || low < 0 || (i + 2 < 17 && text[i + 2] != ':')) return std::nullopt;
     address = (address << 8) | static_cast<uint64_t>(high * 16 + low);
   }
@@ -65,7 +60,7 @@ std::optional<int64_t> ParseNumber(std::string_view text, int64_t max) {
   if (text.empty()) return std::nullopt;
   int64_t value = 0;
   for (char c : text) {
-    const int digit = HexDigit(c);
+    const int digit = kestro::HexDigitValue(c);
     if (digit < 0 || digit >= base) return std::nullopt;
     value = value * base + digit;
     if (value > max) return std::nullopt;
@@ -275,4 +270,4 @@ std::string AddressFileName(uint64_t address) {
   return name;
 }
 
-}  // namespace kestro_test
+}  // namespace kestro_standin

@@ -12,7 +12,7 @@
 
 #include "standins/bluetooth/simulated_bluetooth_stack.h"
 
-namespace kestro_test {
+namespace kestro_standin {
 
 struct SimulatedPrinter {
   uint64_t address = 0;
@@ -42,6 +42,6 @@ void ApplySimulatedWorld(const SimulatedWorld& world, SimulatedBluetoothStack* s
 // "0123456789AB" for 01:23:45:67:89:AB: the name of the printer's received-bytes file.
 std::string AddressFileName(uint64_t address);
 
-}  // namespace kestro_test
+}  // namespace kestro_standin
 
 #endif  // KESTRO_STANDINS_BLUETOOTH_SIMULATED_WORLD_H_

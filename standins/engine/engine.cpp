@@ -8,6 +8,7 @@
 #include "standins/engine/script.h"
 #include "standins/engine/standin_exports.h"
 #include "standins/transcript.h"
+#include "win/files.h"
 
 using kestro_standin::AddHandle;
 using kestro_standin::HandleKind;
@@ -22,25 +23,12 @@ bool IsAbsolute(const std::wstring& path) {
          (!path.empty() && (path[0] == L'\\' || path[0] == L'/'));
 }
 
-std::wstring ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (length == 0) return std::wstring();
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
 // Relative bundle paths name the folder beside the executable, not the working directory.
 std::wstring Resolve(const wchar_t* path) {
   std::wstring text(path);
-  return IsAbsolute(text) ? text : ExecutableFolder() + text;
+  if (IsAbsolute(text)) return text;
+  const std::wstring folder = kestro::ExecutableFolder();
+  return folder.empty() ? text : folder + L"\\" + text;
 }
 
 std::optional<DWORD> Attributes(const std::wstring& path) {
@@ -57,22 +45,6 @@ bool IsDirectory(const std::wstring& path) {
 bool IsFile(const std::wstring& path) {
   std::optional<DWORD> attributes = Attributes(path);
   return attributes && !(*attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::optional<std::string> ReadFileText(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  BOOL ok;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr)) && read > 0) {
-    text.append(buffer, read);
-  }
-  CloseHandle(file);
-  if (!ok) return std::nullopt;
-  return text;
 }
 
 }  // namespace
@@ -119,7 +91,7 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
       !IsFile(Resolve(properties->icu_data_path)) || !IsFile(aot_library)) {
     return nullptr;
   }
-  std::optional<std::string> script = ReadFileText(aot_library);
+  std::optional<std::string> script = kestro::ReadWholeFile(aot_library);
   if (!script) return nullptr;
 
   auto engine = std::make_unique<FlutterDesktopEngine>(kestro_standin::SplitScript(*script));

@@ -15,6 +15,8 @@
 #include "standins/engine/script.h"
 #include "standins/engine/traffic_text.h"
 #include "standins/transcript.h"
+#include "win/text.h"
+#include "win/window_class.h"
 
 using kestro_standin::HandleKind;
 using kestro_standin::IsLiveHandle;
@@ -85,24 +87,14 @@ HINSTANCE ThisModule() {
 
 bool RegisterViewClass() {
   static const ATOM atom = [] {
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = ViewWindowProc;
-    window_class.hInstance = ThisModule();
-    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    window_class.lpszClassName = kViewClassName;
-    return RegisterClassExW(&window_class);
+    kestro::WindowClassSpec spec;
+    spec.name = kViewClassName;
+    spec.procedure = ViewWindowProc;
+    spec.instance = ThisModule();
+    spec.cursor = LoadCursorW(nullptr, IDC_ARROW);
+    return kestro::RegisterWindowClass(spec);
   }();
   return atom != 0;
-}
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
 }
 
 // The window title, then as many of the last transcript lines as fit, channel traffic decoded:
@@ -128,7 +120,7 @@ void Paint(HWND window) {
   int room = (client.bottom - top) / line_height;
   if (room > 0) {
     for (const std::string& line : kestro_standin::TranscriptTail(static_cast<size_t>(room))) {
-      std::wstring wide = Widen(kestro_standin::DecodeTranscriptLine(line));
+      std::wstring wide = kestro::Utf8ToUtf16(kestro_standin::DecodeTranscriptLine(line));
       TextOutW(dc, margin, top, wide.c_str(), static_cast<int>(wide.size()));
       top += line_height;
     }

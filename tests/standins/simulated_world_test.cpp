@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-namespace kestro_test {
+namespace kestro_standin {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -180,4 +180,4 @@ TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
 }
 
 }  // namespace
-}  // namespace kestro_test
+}  // namespace kestro_standin

@@ -43,6 +43,7 @@ TEST(BluetoothAddressTest, NormalizesParsesAndFormats) {
       {"1:2:3:4:5:6", "1:2:3:4:5:6", 0x010203040506ull},
       {"AAA:BB:CC:DD:EE:FF", "AAA:BB:CC:DD:EE:FF", 0},  // a field holds at most two digits
       {":AA:BB:CC:DD:EE", ":AA:BB:CC:DD:EE", 0},        // the first field has no digit
+      {"AA:BB:CC:DD:EE0FF", "AA:BB:CC:DD:EE0FF", 0},    // a digit where a ":" belongs
       // ":" counts as a character, so this 12-character text is paired as if it were digits.
       {"A:BC:DE:F012", "A::BC::D:E::F0:12", 0},
   };
@@ -69,7 +70,7 @@ TEST(RfcommSocketAddressTest, IsTheSerialPortServiceOfThePrinter) {
   EXPECT_EQ(bytes, expected);
 }
 
-TEST(Utf16TextTest, ConvertsUpToTheTerminatorOrTheLimit) {
+TEST(DeviceNameTest, ConvertsUpToTheTerminatorOrTheLimit) {
   struct Case {
     std::u16string input;
     size_t limit;
@@ -92,7 +93,7 @@ TEST(Utf16TextTest, ConvertsUpToTheTerminatorOrTheLimit) {
     SCOPED_TRACE(c.expected);
     std::u16string buffer = c.input;
     buffer.push_back(u'\0');
-    EXPECT_EQ(Utf16ToUtf8(buffer.data(), c.limit), c.expected);
+    EXPECT_EQ(DeviceNameToUtf8(buffer.data(), c.limit), c.expected);
   }
 }
 

@@ -22,6 +22,10 @@
 
 namespace kestro_test {
 
+using kestro_standin::PrinterBehaviour;
+using kestro_standin::SimulatedBluetoothStack;
+using kestro_standin::SimulatedDevice;
+
 using Lines = std::vector<std::string>;
 
 // Strings bare, integers in decimal (64-bit ones marked L), bools as true/false, maps as

@@ -34,8 +34,8 @@ class PrintingPlugin {
     handoff_ = handoff.get();
     plugin_ = std::make_unique<kestro::ThermalPrinterPlugin>(
         FlutterDesktopPluginRegistrarGetMessenger(engine_.registrar()), std::move(handoff), [] {
-          auto stack = std::make_unique<kestro_test::SimulatedBluetoothStack>();
-          kestro_test::PrinterBehaviour printer;
+          auto stack = std::make_unique<kestro_standin::SimulatedBluetoothStack>();
+          kestro_standin::PrinterBehaviour printer;
           printer.keep_bytes = false;  // a socket hands the bytes on; it does not keep them
           stack->SetPrinter(0xAABBCCDDEEFFull, printer);
           return stack;

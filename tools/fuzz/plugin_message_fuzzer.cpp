@@ -24,12 +24,12 @@ std::unique_ptr<kestro::ThermalPrinterPlugin> plugin;
 int messages = 0;
 
 std::unique_ptr<kestro::BluetoothStack> NewStack() {
-  auto stack = std::make_unique<kestro_test::SimulatedBluetoothStack>();
-  kestro_test::PrinterBehaviour printer;
+  auto stack = std::make_unique<kestro_standin::SimulatedBluetoothStack>();
+  kestro_standin::PrinterBehaviour printer;
   printer.keep_bytes = false;
   printer.max_part = 100;
   stack->SetPrinter(0xAABBCCDDEEFFull, printer);
-  kestro_test::PrinterBehaviour refusing;
+  kestro_standin::PrinterBehaviour refusing;
   refusing.connect_error = 10061;
   stack->SetPrinter(0x001122334455ull, refusing);
   stack->AddDevice({0xAABBCCDDEEFFull, u"Принтер", 0x040680, false, true, true});
