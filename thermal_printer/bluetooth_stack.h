@@ -24,13 +24,17 @@ constexpr int32_t kSocketLevel = 0xFFFF;         // SOL_SOCKET
 constexpr int32_t kOptionReceiveTimeout = 0x1006;
 constexpr int32_t kOptionSendTimeout = 0x1005;
 
-// The Winsock error codes the bridge names in its log lines (WSAGetLastError values).
+// Winsock error codes (WSAGetLastError values) the bridge explains in its log lines or the
+// simulated stack answers with.
+constexpr int32_t kWsaInvalidArgument = 10022;      // WSAEINVAL
 constexpr int32_t kWsaNotSocket = 10038;            // WSAENOTSOCK
+constexpr int32_t kWsaFamilyNotSupported = 10047;   // WSAEAFNOSUPPORT
 constexpr int32_t kWsaAddressNotAvailable = 10049;  // WSAEADDRNOTAVAIL
 constexpr int32_t kWsaNetworkDown = 10050;          // WSAENETDOWN
 constexpr int32_t kWsaNetworkUnreachable = 10051;   // WSAENETUNREACH
 constexpr int32_t kWsaConnectionAborted = 10053;    // WSAECONNABORTED
 constexpr int32_t kWsaConnectionReset = 10054;      // WSAECONNRESET
+constexpr int32_t kWsaNotConnected = 10057;         // WSAENOTCONN
 constexpr int32_t kWsaTimedOut = 10060;             // WSAETIMEDOUT
 constexpr int32_t kWsaConnectionRefused = 10061;    // WSAECONNREFUSED
 constexpr int32_t kWsaHostUnreachable = 10065;      // WSAEHOSTUNREACH

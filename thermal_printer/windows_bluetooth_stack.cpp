@@ -33,6 +33,15 @@ static_assert(AF_BTH == kAddressFamilyBluetooth && SOCK_STREAM == kSocketTypeStr
 static_assert(SOL_SOCKET == kSocketLevel && SO_RCVTIMEO == kOptionReceiveTimeout &&
                   SO_SNDTIMEO == kOptionSendTimeout,
               "socket options");
+static_assert(WSAEINVAL == kWsaInvalidArgument && WSAENOTSOCK == kWsaNotSocket &&
+                  WSAEAFNOSUPPORT == kWsaFamilyNotSupported &&
+                  WSAEADDRNOTAVAIL == kWsaAddressNotAvailable && WSAENETDOWN == kWsaNetworkDown &&
+                  WSAENETUNREACH == kWsaNetworkUnreachable &&
+                  WSAECONNABORTED == kWsaConnectionAborted &&
+                  WSAECONNRESET == kWsaConnectionReset && WSAENOTCONN == kWsaNotConnected &&
+                  WSAETIMEDOUT == kWsaTimedOut && WSAECONNREFUSED == kWsaConnectionRefused &&
+                  WSAEHOSTUNREACH == kWsaHostUnreachable && WSANOTINITIALISED == kWsaNotInitialised,
+              "Winsock error codes");
 static_assert(BLUETOOTH_MAX_NAME_SIZE == kBluetoothMaxNameSize, "name size");
 static_assert(sizeof(WCHAR) == sizeof(char16_t), "UTF-16 names");
 

@@ -13,14 +13,24 @@ const char kSimulatedBluetoothMarker[] = "Kestro simulated Bluetooth";
 
 namespace {
 
+using kestro::kDeviceInfoSize;
+using kestro::kDeviceSearchParamsSize;
 using kestro::kInvalidSocket;
+using kestro::kRadioSearchParamsSize;
 using kestro::kSocketError;
+using kestro::kWsaConnectionAborted;
+using kestro::kWsaFamilyNotSupported;
+using kestro::kWsaInvalidArgument;
+using kestro::kWsaNetworkDown;
+using kestro::kWsaNotConnected;
+using kestro::kWsaNotInitialised;
+using kestro::kWsaNotSocket;
+using kestro::kWsaTimedOut;
 
 // Winsock's last error belongs to the calling thread.
 thread_local int32_t last_socket_error = 0;
 
 constexpr int kStalledSendLimit = 1000;
-constexpr int32_t kWsaConnectionAborted = 10053;  // WSAECONNABORTED
 
 std::string Hex(const uint8_t* bytes, size_t size) {
   std::string text;
@@ -227,7 +237,7 @@ kestro::SocketHandle SimulatedBluetoothStack::OpenSocket(int32_t family, int32_t
   const std::string call = "socket(" + std::to_string(family) + ", " + std::to_string(type) + ", " +
                            std::to_string(protocol) + ") = ";
   int32_t error = winsock_starts_ == 0 ? kWsaNotInitialised : 0;
-  if (error == 0 && (family != 32 || type != 1 || protocol != 3)) error = 10047;  // no family
+  if (error == 0 && (family != 32 || type != 1 || protocol != 3)) error = kWsaFamilyNotSupported;
   if (error != 0) {
     Record(call + "INVALID_SOCKET");
     Fail(error);
@@ -321,7 +331,7 @@ int32_t SimulatedBluetoothStack::Send(kestro::SocketHandle socket, const uint8_t
     if (open == sockets_.end() || open->second.peer == 0) {
       Record(call + "-1");
       Fault("send on a socket that is not connected");
-      return Fail(open == sockets_.end() ? kWsaNotSocket : 10057);
+      return Fail(open == sockets_.end() ? kWsaNotSocket : kWsaNotConnected);
     }
     peer = open->second.peer;
     hook = send_hook_;
@@ -439,7 +449,7 @@ kestro::StackHandle SimulatedBluetoothStack::FindFirstRadio(const kestro::RadioS
                                                             kestro::StackHandle* radio) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string call = "BluetoothFindFirstRadio(" + std::to_string(params.size) + ") = ";
-  if (!radio_present_ || params.size != 4) {
+  if (!radio_present_ || params.size != kRadioSearchParamsSize) {
     Record(call + "0");
     return 0;
   }
@@ -469,8 +479,8 @@ kestro::StackHandle SimulatedBluetoothStack::FindFirstDevice(
                            std::to_string(params.radio) + "; " + std::to_string(info->size) +
                            ") = ";
   const auto radio = handles_.find(params.radio);
-  const bool valid = params.size == 40 && info->size == 560 && radio != handles_.end() &&
-                     radio->second.kind == HandleKind::kRadio;
+  const bool valid = params.size == kDeviceSearchParamsSize && info->size == kDeviceInfoSize &&
+                     radio != handles_.end() && radio->second.kind == HandleKind::kRadio;
   std::vector<SimulatedDevice> found;
   if (valid) {
     for (const SimulatedDevice& device : devices_) {
@@ -500,7 +510,7 @@ bool SimulatedBluetoothStack::FindNextDevice(kestro::StackHandle find, kestro::D
     return false;
   }
   std::vector<SimulatedDevice>& pending = open->second.pending;
-  if (pending.empty() || info->size != 560) {
+  if (pending.empty() || info->size != kDeviceInfoSize) {
     Record(call + "0");
     return false;
   }

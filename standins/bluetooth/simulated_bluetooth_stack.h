@@ -18,14 +18,6 @@
 
 namespace kestro_standin {
 
-// Winsock codes the simulation produces on its own.
-constexpr int32_t kWsaNotSocket = 10038;        // WSAENOTSOCK
-constexpr int32_t kWsaInvalidArgument = 10022;  // WSAEINVAL
-constexpr int32_t kWsaTimedOut = 10060;         // WSAETIMEDOUT
-constexpr int32_t kWsaConnectionReset = 10054;  // WSAECONNRESET
-constexpr int32_t kWsaNotInitialised = 10093;   // WSANOTINITIALISED
-constexpr int32_t kWsaNetworkDown = 10050;      // WSAENETDOWN: connect while the radio is off
-
 // Carried by every executable that links the simulator, and used in its diagnostics; a test
 // checks that the product executable does not contain it.
 extern const char kSimulatedBluetoothMarker[];
@@ -41,7 +33,7 @@ struct PrinterBehaviour {
   int32_t bytes_per_second = 0;  // a part takes real time at this rate; 0: no time at all
   int64_t drop_after = -1;       // the link drops once this many bytes were taken since the
                                  // connect (-1: never); later sends fail with drop_error
-  int32_t drop_error = kWsaConnectionReset;
+  int32_t drop_error = kestro::kWsaConnectionReset;
 };
 
 // Called with every part a printer takes, in order, under the stack's lock.
@@ -67,7 +59,7 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
   void SetPrinter(uint64_t address, PrinterBehaviour behaviour = PrinterBehaviour());
   // The printer was switched off and on: every socket open to it fails its next send with
   // error, while new connections work.
-  void DropLinks(uint64_t address, int32_t error = kWsaConnectionReset);
+  void DropLinks(uint64_t address, int32_t error = kestro::kWsaConnectionReset);
   void SetStartupError(int32_t code);  // WSAStartup returns it (0: success)
   void SetRadioPresent(bool present);
   void AddDevice(const SimulatedDevice& device);
