@@ -16,7 +16,7 @@ using Lines = std::vector<std::string>;
 
 TEST(WindowsBluetoothStackTest, ManagerReportsNoRadioAndNoRfcomm) {
   DebugCapture log;
-  kestro::BluetoothManager manager(nullptr);  // the platform stack by default
+  kestro::BluetoothManager manager(nullptr, kestro::NewWindowsBluetoothStack());
   manager.Initialize();
   EXPECT_TRUE(manager.GetPairedDevices().empty());
   EXPECT_FALSE(manager.Connect("aa:bb:cc:dd:ee:ff"));
