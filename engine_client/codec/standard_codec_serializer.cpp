@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine_client/codec/error_line.h"
+#include "engine_client/codec/stderr_line.h"
 
 // Numbers travel little-endian and are copied bit for bit, which is the byte order of every
 // Windows target (x86-64, ARM64) and of the Linux test build.
@@ -16,8 +16,8 @@ namespace flutter {
 
 namespace {
 
-using codec_internal::WriteErrorLine;
 using codec_internal::WriteInvalidReadLine;
+using kestro::WriteStderrLine;
 
 enum Tag : uint8_t {
   kNull = 0,
@@ -197,7 +197,7 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
     }
     case 12:
       stream->PutByte(kNull);
-      WriteErrorLine(
+      WriteStderrLine(
           "Unhandled custom type in StandardCodecSerializer::WriteValue. "
           "Custom types require codec extensions.");
       return;
@@ -242,7 +242,7 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
       // serializer's ReadValueOfType and resets with every message.
       if (stream->nesting_depth_ >= kMaxNestingDepth) {
         stream->nesting_limit_reached_ = true;
-        WriteErrorLine("Nesting too deep in StandardCodecSerializer::ReadValueOfType");
+        WriteStderrLine("Nesting too deep in StandardCodecSerializer::ReadValueOfType");
         return EncodableValue();
       }
       ++stream->nesting_depth_;
@@ -251,16 +251,16 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
       return value;
     }
     default:
-      WriteErrorLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " +
-                     std::to_string(type));
+      WriteStderrLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " +
+                      std::to_string(type));
       return EncodableValue();
   }
 }
 
 void StandardCodecSerializer::WriteLength(size_t length, ByteStreamWriter* stream) const {
   if (static_cast<uint64_t>(length) > kMaxSize) {
-    WriteErrorLine("Size too large in StandardCodecSerializer::WriteLength: " +
-                   std::to_string(length));
+    WriteStderrLine("Size too large in StandardCodecSerializer::WriteLength: " +
+                    std::to_string(length));
     return;
   }
   uint8_t field[5];
