@@ -5,6 +5,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "engine_client/codec/stderr_line.h"
@@ -137,46 +138,48 @@ EncodableValue StandardCodecSerializer::ReadNextValue(ByteStreamReader* stream) 
 // per value, which dominates small messages.
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
+  static_assert(std::variant_size<EncodableVariant>::value == 14,
+                "a new alternative needs its case below");
   switch (value.index()) {
-    case 0:
+    case IndexOf<std::monostate>:
       stream->PutByte(kNull);
       return;
-    case 1:
+    case IndexOf<bool>:
       stream->PutByte(*std::get_if<bool>(&value) ? kTrue : kFalse);
       return;
-    case 2:
+    case IndexOf<int32_t>:
       stream->PutByte(kInt32);
       PutScalar(*std::get_if<int32_t>(&value), stream);
       return;
-    case 3:
+    case IndexOf<int64_t>:
       stream->PutByte(kInt64);
       PutScalar(*std::get_if<int64_t>(&value), stream);
       return;
-    case 4:
+    case IndexOf<double>:
       stream->PutByte(kFloat64);
       stream->PutPadding(8);
       PutScalar(*std::get_if<double>(&value), stream);
       return;
-    case 5: {
+    case IndexOf<std::string>: {
       const std::string& text = *std::get_if<std::string>(&value);
       if (WriteSizedHeader(kString, text.size(), stream) && !text.empty()) {
         stream->PutBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
       }
       return;
     }
-    case 6:
+    case IndexOf<std::vector<uint8_t>>:
       WriteTypedList(*this, *std::get_if<std::vector<uint8_t>>(&value), stream);
       return;
-    case 7:
+    case IndexOf<std::vector<int32_t>>:
       WriteTypedList(*this, *std::get_if<std::vector<int32_t>>(&value), stream);
       return;
-    case 8:
+    case IndexOf<std::vector<int64_t>>:
       WriteTypedList(*this, *std::get_if<std::vector<int64_t>>(&value), stream);
       return;
-    case 9:
+    case IndexOf<std::vector<double>>:
       WriteTypedList(*this, *std::get_if<std::vector<double>>(&value), stream);
       return;
-    case 10: {
+    case IndexOf<EncodableValueList>: {
       const EncodableValueList& list = *std::get_if<EncodableValueList>(&value);
       if (WriteSizedHeader(kList, list.size(), stream)) {
         for (const EncodableValue& element : list) {
@@ -185,7 +188,7 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       }
       return;
     }
-    case 11: {
+    case IndexOf<EncodableValueMap>: {
       const EncodableValueMap& map = *std::get_if<EncodableValueMap>(&value);
       if (WriteSizedHeader(kMap, map.size(), stream)) {
         for (const auto& entry : map) {
@@ -195,13 +198,13 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       }
       return;
     }
-    case 12:
+    case IndexOf<CustomValue>:
       stream->PutByte(kNull);
       WriteStderrLine(
           "Unhandled custom type in StandardCodecSerializer::WriteValue. "
           "Custom types require codec extensions.");
       return;
-    default:
+    case IndexOf<std::vector<float>>:
       WriteTypedList(*this, *std::get_if<std::vector<float>>(&value), stream);
       return;
   }
