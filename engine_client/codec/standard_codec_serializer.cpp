@@ -77,11 +77,18 @@ bool InputCanHold(const ByteStreamReader& stream, size_t count, size_t width) {
 
 template <typename T>
 constexpr uint8_t TypedListTag() {
-  if (std::is_same<T, uint8_t>::value) return kUInt8List;
-  if (std::is_same<T, int32_t>::value) return kInt32List;
-  if (std::is_same<T, int64_t>::value) return kInt64List;
-  if (std::is_same<T, float>::value) return kFloat32List;
-  return kFloat64List;
+  if constexpr (std::is_same<T, uint8_t>::value) {
+    return kUInt8List;
+  } else if constexpr (std::is_same<T, int32_t>::value) {
+    return kInt32List;
+  } else if constexpr (std::is_same<T, int64_t>::value) {
+    return kInt64List;
+  } else if constexpr (std::is_same<T, float>::value) {
+    return kFloat32List;
+  } else {
+    static_assert(std::is_same<T, double>::value, "no typed list of this element");
+    return kFloat64List;
+  }
 }
 
 // Elements wider than a byte start on a multiple of their width, empty lists included, so the
