@@ -77,6 +77,25 @@ TEST(MessagingContractTest, SendsAndHandlersReachTheEngine) {
   EXPECT_FALSE(backend->HasCallback("kestro/foreign"));
 }
 
+// Replacing a handler, or removing it with a null one, destroys the old function object at once,
+// so nothing it captured outlives its place on the channel.
+TEST(MessagingContractTest, ReplacedAndRemovedHandlersReleaseWhatTheyCaptured) {
+  auto backend = kestro_test::MakeMessagingBackend();
+  flutter::BinaryMessengerImpl messenger(backend->messenger());
+  auto holding = [](std::shared_ptr<int> token) {
+    return [token](const uint8_t*, size_t, flutter::BinaryReply) {};
+  };
+  auto first = std::make_shared<int>(1);
+  auto second = std::make_shared<int>(2);
+  messenger.SetMessageHandler("kestro/a", holding(first));
+  messenger.SetMessageHandler("kestro/a", holding(second));
+  EXPECT_EQ(first.use_count(), 1);
+  EXPECT_EQ(second.use_count(), 2);
+  messenger.SetMessageHandler("kestro/a", nullptr);
+  EXPECT_EQ(second.use_count(), 1);
+  EXPECT_FALSE(backend->HasCallback("kestro/a"));
+}
+
 // Whatever a handler does with its reply function, the application sees one answer per message.
 // After shutdown nothing passes: a send is refused and frees its reply uncalled, and a late
 // answer reaches nobody and says nothing.
