@@ -1,17 +1,20 @@
 // BinaryMessengerImpl and MethodChannel against the recording engine, for what only a recording
 // engine can show: the engine calls around an answer, once-only answers from many threads, the
-// bytes of a call and how a reply becomes one outcome. What any engine library must see is in
-// messaging_contract_test.cpp.
+// bytes of a call and how a reply becomes one outcome; also whole diagnostic lines from
+// concurrent writers. What any engine library must see is in messaging_contract_test.cpp.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstddef>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine_client/codec/standard_method_codec.h"
+#include "engine_client/codec/stderr_line.h"
 #include "engine_client/messaging/binary_messenger_impl.h"
 #include "engine_client/messaging/method_channel.h"
 #include "tests/codec/codec_test_util.h"
@@ -75,6 +78,28 @@ TEST_F(MessagingTest, AnswersAreLockedAndSentOnce) {
   EXPECT_EQ(engine_.ResponsesTo(delivery.handle).size(), 1u);
   EXPECT_TRUE(engine_.faults().empty());
   EXPECT_EQ(engine_.locks_held(), 0);
+}
+
+// Diagnostic lines written from many threads at once (replies answer on any thread) come out
+// whole: each line once, none split or joined.
+TEST(StderrLineTest, LinesFromConcurrentWritersStayWhole) {
+  constexpr int kThreads = 4;
+  constexpr int kLines = 1000;
+  std::map<std::string, int> expected;
+  std::vector<std::thread> threads;
+  testing::internal::CaptureStderr();
+  for (int t = 0; t < kThreads; ++t) {
+    const std::string line(80, static_cast<char>('a' + t));
+    expected[line] = kLines;
+    threads.emplace_back([line] {
+      for (int i = 0; i < kLines; ++i) kestro::WriteStderrLine(line);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::istringstream captured(testing::internal::GetCapturedStderr());
+  std::map<std::string, int> seen;
+  for (std::string line; std::getline(captured, line);) ++seen[line];
+  EXPECT_EQ(seen, expected);
 }
 
 // A call without a result receiver is a plain send of the encoded call. With one, a reply becomes
