@@ -80,19 +80,15 @@ TEST_F(MessagingTest, AnswersAreLockedAndSentOnce) {
   EXPECT_EQ(engine_.locks_held(), 0);
 }
 
-// Diagnostic lines written from many threads at once (replies answer on any thread) come out
-// whole: each line once, none split or joined.
+// Lines written from four threads at once come out whole: each once, none split or joined.
 TEST(StderrLineTest, LinesFromConcurrentWritersStayWhole) {
-  constexpr int kThreads = 4;
-  constexpr int kLines = 1000;
   std::map<std::string, int> expected;
   std::vector<std::thread> threads;
   testing::internal::CaptureStderr();
-  for (int t = 0; t < kThreads; ++t) {
-    const std::string line(80, static_cast<char>('a' + t));
-    expected[line] = kLines;
-    threads.emplace_back([line] {
-      for (int i = 0; i < kLines; ++i) kestro::WriteStderrLine(line);
+  for (const char fill : {'a', 'b', 'c', 'd'}) {
+    expected[std::string(80, fill)] = 1000;
+    threads.emplace_back([fill] {
+      for (int i = 0; i < 1000; ++i) kestro::WriteStderrLine(std::string(80, fill));
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -117,9 +113,7 @@ TEST_F(MessagingTest, CallsAndTheirOutcomes) {
 
   const std::string not_implemented = "<not implemented>\n";
   struct Case {
-    std::string reply;
-    std::string outcome;
-    std::string error;
+    std::string reply, outcome, error;
   };
   const Case cases[] = {
       {"", "not implemented", not_implemented},
