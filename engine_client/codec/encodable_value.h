@@ -71,18 +71,21 @@ using EncodableVariant =
 
 namespace codec_internal {
 
+// Where T stands among Alternatives; sizeof...(Alternatives) when it is not one of them.
+template <typename T, typename... Alternatives>
+constexpr size_t FindAlternative() {
+  constexpr bool kMatches[] = {std::is_same<T, Alternatives>::value...};
+  size_t index = 0;
+  while (index < sizeof...(Alternatives) && !kMatches[index]) ++index;
+  return index;
+}
+
 template <typename T, typename Variant>
 struct AlternativeIndex;
 
 template <typename T, typename... Alternatives>
 struct AlternativeIndex<T, std::variant<Alternatives...>> {
-  static constexpr size_t Find() {
-    constexpr bool kMatches[] = {std::is_same<T, Alternatives>::value...};
-    size_t index = 0;
-    while (index < sizeof...(Alternatives) && !kMatches[index]) ++index;
-    return index;
-  }
-  static constexpr size_t value = Find();
+  static constexpr size_t value = FindAlternative<T, Alternatives...>();
   static_assert(value < sizeof...(Alternatives), "not an alternative of the variant");
 };
 
