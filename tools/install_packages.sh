@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds and tests need, only when something is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libmsgpack-cxx-dev g++-mingw-w64-x86-64-posix mingw-w64-tools
+packages=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev
+          libgmock-dev libbenchmark-dev libmsgpack-cxx-dev g++-mingw-w64-x86-64-posix mingw-w64-tools
           wine wine64 xvfb xauth x11-apps imagemagick python3)
 missing=()
 for p in "${packages[@]}"; do

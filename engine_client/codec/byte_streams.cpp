@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine_client/codec/error_line.h"
+#include "engine_client/codec/stderr_line.h"
 
 namespace flutter {
 

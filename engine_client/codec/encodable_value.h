@@ -6,6 +6,7 @@
 #define KESTRO_ENGINE_CLIENT_CODEC_ENCODABLE_VALUE_H_
 
 #include <any>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -68,6 +69,32 @@ using EncodableVariant =
                  std::vector<int32_t>, std::vector<int64_t>, std::vector<double>,
                  EncodableValueList, EncodableValueMap, CustomValue, std::vector<float>>;
 
+namespace codec_internal {
+
+// Where T stands among Alternatives; sizeof...(Alternatives) when it is not one of them.
+template <typename T, typename... Alternatives>
+constexpr size_t FindAlternative() {
+  constexpr bool kMatches[] = {std::is_same<T, Alternatives>::value...};
+  size_t index = 0;
+  while (index < sizeof...(Alternatives) && !kMatches[index]) ++index;
+  return index;
+}
+
+template <typename T, typename Variant>
+struct AlternativeIndex;
+
+template <typename T, typename... Alternatives>
+struct AlternativeIndex<T, std::variant<Alternatives...>> {
+  static constexpr size_t value = FindAlternative<T, Alternatives...>();
+  static_assert(value < sizeof...(Alternatives), "not an alternative of the variant");
+};
+
+}  // namespace codec_internal
+
+// The index() of an EncodableValue holding a T, usable as a case label.
+template <typename T>
+inline constexpr size_t IndexOf = codec_internal::AlternativeIndex<T, EncodableVariant>::value;
+
 class EncodableValue : public EncodableVariant {
  public:
   using EncodableVariant::EncodableVariant;
@@ -80,7 +107,7 @@ class EncodableValue : public EncodableVariant {
     return *this;
   }
 
-  bool IsNull() const { return index() == 0; }
+  bool IsNull() const { return index() == IndexOf<std::monostate>; }
 };
 
 // The key order of EncodableValueMap: alternative index first, then content (strings and byte

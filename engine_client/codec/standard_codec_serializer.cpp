@@ -5,9 +5,10 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
-#include "engine_client/codec/error_line.h"
+#include "engine_client/codec/stderr_line.h"
 
 // Numbers travel little-endian and are copied bit for bit, which is the byte order of every
 // Windows target (x86-64, ARM64) and of the Linux test build.
@@ -16,8 +17,8 @@ namespace flutter {
 
 namespace {
 
-using codec_internal::WriteErrorLine;
 using codec_internal::WriteInvalidReadLine;
+using kestro::WriteStderrLine;
 
 enum Tag : uint8_t {
   kNull = 0,
@@ -76,11 +77,18 @@ bool InputCanHold(const ByteStreamReader& stream, size_t count, size_t width) {
 
 template <typename T>
 constexpr uint8_t TypedListTag() {
-  if (std::is_same<T, uint8_t>::value) return kUInt8List;
-  if (std::is_same<T, int32_t>::value) return kInt32List;
-  if (std::is_same<T, int64_t>::value) return kInt64List;
-  if (std::is_same<T, float>::value) return kFloat32List;
-  return kFloat64List;
+  if constexpr (std::is_same<T, uint8_t>::value) {
+    return kUInt8List;
+  } else if constexpr (std::is_same<T, int32_t>::value) {
+    return kInt32List;
+  } else if constexpr (std::is_same<T, int64_t>::value) {
+    return kInt64List;
+  } else if constexpr (std::is_same<T, float>::value) {
+    return kFloat32List;
+  } else {
+    static_assert(std::is_same<T, double>::value, "no typed list of this element");
+    return kFloat64List;
+  }
 }
 
 // Elements wider than a byte start on a multiple of their width, empty lists included, so the
@@ -137,46 +145,48 @@ EncodableValue StandardCodecSerializer::ReadNextValue(ByteStreamReader* stream) 
 // per value, which dominates small messages.
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
+  static_assert(std::variant_size<EncodableVariant>::value == 14,
+                "a new alternative needs its case below");
   switch (value.index()) {
-    case 0:
+    case IndexOf<std::monostate>:
       stream->PutByte(kNull);
       return;
-    case 1:
+    case IndexOf<bool>:
       stream->PutByte(*std::get_if<bool>(&value) ? kTrue : kFalse);
       return;
-    case 2:
+    case IndexOf<int32_t>:
       stream->PutByte(kInt32);
       PutScalar(*std::get_if<int32_t>(&value), stream);
       return;
-    case 3:
+    case IndexOf<int64_t>:
       stream->PutByte(kInt64);
       PutScalar(*std::get_if<int64_t>(&value), stream);
       return;
-    case 4:
+    case IndexOf<double>:
       stream->PutByte(kFloat64);
       stream->PutPadding(8);
       PutScalar(*std::get_if<double>(&value), stream);
       return;
-    case 5: {
+    case IndexOf<std::string>: {
       const std::string& text = *std::get_if<std::string>(&value);
       if (WriteSizedHeader(kString, text.size(), stream) && !text.empty()) {
         stream->PutBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
       }
       return;
     }
-    case 6:
+    case IndexOf<std::vector<uint8_t>>:
       WriteTypedList(*this, *std::get_if<std::vector<uint8_t>>(&value), stream);
       return;
-    case 7:
+    case IndexOf<std::vector<int32_t>>:
       WriteTypedList(*this, *std::get_if<std::vector<int32_t>>(&value), stream);
       return;
-    case 8:
+    case IndexOf<std::vector<int64_t>>:
       WriteTypedList(*this, *std::get_if<std::vector<int64_t>>(&value), stream);
       return;
-    case 9:
+    case IndexOf<std::vector<double>>:
       WriteTypedList(*this, *std::get_if<std::vector<double>>(&value), stream);
       return;
-    case 10: {
+    case IndexOf<EncodableValueList>: {
       const EncodableValueList& list = *std::get_if<EncodableValueList>(&value);
       if (WriteSizedHeader(kList, list.size(), stream)) {
         for (const EncodableValue& element : list) {
@@ -185,7 +195,7 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       }
       return;
     }
-    case 11: {
+    case IndexOf<EncodableValueMap>: {
       const EncodableValueMap& map = *std::get_if<EncodableValueMap>(&value);
       if (WriteSizedHeader(kMap, map.size(), stream)) {
         for (const auto& entry : map) {
@@ -195,13 +205,13 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       }
       return;
     }
-    case 12:
+    case IndexOf<CustomValue>:
       stream->PutByte(kNull);
-      WriteErrorLine(
+      WriteStderrLine(
           "Unhandled custom type in StandardCodecSerializer::WriteValue. "
           "Custom types require codec extensions.");
       return;
-    default:
+    case IndexOf<std::vector<float>>:
       WriteTypedList(*this, *std::get_if<std::vector<float>>(&value), stream);
       return;
   }
@@ -242,7 +252,7 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
       // serializer's ReadValueOfType and resets with every message.
       if (stream->nesting_depth_ >= kMaxNestingDepth) {
         stream->nesting_limit_reached_ = true;
-        WriteErrorLine("Nesting too deep in StandardCodecSerializer::ReadValueOfType");
+        WriteStderrLine("Nesting too deep in StandardCodecSerializer::ReadValueOfType");
         return EncodableValue();
       }
       ++stream->nesting_depth_;
@@ -251,16 +261,16 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
       return value;
     }
     default:
-      WriteErrorLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " +
-                     std::to_string(type));
+      WriteStderrLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " +
+                      std::to_string(type));
       return EncodableValue();
   }
 }
 
 void StandardCodecSerializer::WriteLength(size_t length, ByteStreamWriter* stream) const {
   if (static_cast<uint64_t>(length) > kMaxSize) {
-    WriteErrorLine("Size too large in StandardCodecSerializer::WriteLength: " +
-                   std::to_string(length));
+    WriteStderrLine("Size too large in StandardCodecSerializer::WriteLength: " +
+                    std::to_string(length));
     return;
   }
   uint8_t field[5];

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <utility>
 
-#include "engine_client/codec/error_line.h"
+#include "engine_client/codec/stderr_line.h"
 
 namespace flutter {
 
@@ -66,7 +66,7 @@ std::unique_ptr<MethodCall<EncodableValue>> StandardMethodCodec::DecodeCall(
   }
   std::string* name_text = std::get_if<std::string>(&name);
   if (name_text == nullptr) {
-    codec_internal::WriteErrorLine("Invalid method call; method name is not a string.");
+    kestro::WriteStderrLine("Invalid method call; method name is not a string.");
     return nullptr;
   }
   auto arguments = std::make_unique<EncodableValue>(serializer_->ReadNextValue(&stream));

@@ -1,7 +1,8 @@
 #include "engine_client/engine/flutter_engine.h"
 
-#include <iostream>
 #include <vector>
+
+#include "engine_client/codec/stderr_line.h"
 
 namespace flutter {
 
@@ -40,8 +41,8 @@ FlutterEngine::~FlutterEngine() {
 
 FlutterDesktopPluginRegistrarRef FlutterEngine::GetPluginRegistrar(const std::string& plugin_name) {
   if (engine_ == nullptr) {
-    std::cerr << "Cannot get plugin registrar on an engine that isn't running; call Run first."
-              << std::endl;
+    kestro::WriteStderrLine(
+        "Cannot get plugin registrar on an engine that isn't running; call Run first.");
     return nullptr;
   }
   return FlutterDesktopEngineGetPluginRegistrar(engine_, plugin_name.c_str());

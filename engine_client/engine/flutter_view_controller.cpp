@@ -1,6 +1,6 @@
 #include "engine_client/engine/flutter_view_controller.h"
 
-#include <iostream>
+#include "engine_client/codec/stderr_line.h"
 
 namespace flutter {
 
@@ -11,7 +11,7 @@ FlutterViewController::FlutterViewController(int width, int height, const Engine
         FlutterDesktopViewControllerCreate(width, height, engine_->ReleaseEngineOwnership());
   }
   if (controller_ == nullptr) {
-    std::cerr << "Failed to create view controller." << std::endl;
+    kestro::WriteStderrLine("Failed to create view controller.");
     return;
   }
   view_ = std::make_unique<FlutterView>(FlutterDesktopViewControllerGetView(controller_));

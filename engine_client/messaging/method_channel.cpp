@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "engine_client/codec/method_call.h"
-#include "engine_client/messaging/stderr_line.h"
+#include "engine_client/codec/stderr_line.h"
 
 namespace flutter {
 
@@ -18,8 +18,7 @@ void ChannelReply::operator()(const uint8_t* reply, size_t reply_size) const {
     return;
   }
   if (!codec_->DecodeReplyInto(reply, reply_size, result_.get())) {
-    messaging_internal::WriteStderrLine("Unable to decode reply to method invocation on channel " +
-                                        channel_);
+    kestro::WriteStderrLine("Unable to decode reply to method invocation on channel " + channel_);
     result_->NotImplemented();
   }
 }

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "engine_client/messaging/stderr_line.h"
+#include "engine_client/codec/stderr_line.h"
 
 namespace flutter {
 
@@ -32,8 +32,7 @@ void OneShotReply::operator()(const uint8_t* reply, size_t reply_size) const {
   if (FlutterDesktopMessengerIsAvailable(messenger)) {
     const FlutterDesktopMessageResponseHandle* handle = response_->handle.exchange(nullptr);
     if (handle == nullptr) {
-      messaging_internal::WriteStderrLine(
-          "Error: Response can be set only once. Ignoring duplicate response.");
+      kestro::WriteStderrLine("Error: Response can be set only once. Ignoring duplicate response.");
     } else {
       FlutterDesktopMessengerSendResponse(messenger, handle, reply, reply_size);
     }

@@ -22,8 +22,7 @@ const float kNaNf = std::numeric_limits<float>::quiet_NaN();
 
 TEST(EncodableValueTest, OrdersByIndexThenContent) {
   struct Case {
-    EncodableValue smaller;
-    EncodableValue larger;
+    EncodableValue smaller, larger;
   };
   const Case cases[] = {
       {false, true},

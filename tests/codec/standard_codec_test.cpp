@@ -21,7 +21,6 @@ using flutter::CustomValue;
 using flutter::EncodableValue;
 using flutter::EncodableValueList;
 using flutter::EncodableValueMap;
-using flutter::MethodCall;
 using flutter::StandardCodecSerializer;
 using flutter::StandardMethodCodec;
 using std::string_literals::operator""s;
@@ -73,7 +72,7 @@ TEST(StandardCodecTest, WritesExactBytes) {
       {*Codec().EncodeErrorReply("DECODE_ERROR", "", &details),
        Error("DECODE_ERROR", "", Int32(7))},
       {*Codec().EncodeErrorReply(""), Error("", "")},
-      {*Codec().EncodeCall(MethodCall<EncodableValue>("isBleConnected", nullptr)),
+      {*Codec().EncodeCall(flutter::MethodCall<EncodableValue>("isBleConnected", nullptr)),
        wire::Call("isBleConnected")},
   };
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -110,15 +109,16 @@ TEST(StandardCodecSerializerTest, SizeFields) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), line + line);
 }
 
+struct ReadCase {
+  std::string bytes;
+  EncodableValue expected;
+  std::string error;
+  size_t remaining;  // bytes left unread afterwards
+};
+
 TEST(StandardCodecSerializerTest, ReadsValuesAndTruncatedInput) {
-  struct Case {
-    std::string bytes;
-    EncodableValue expected;
-    std::string error;
-    size_t remaining;  // bytes left unread afterwards
-  };
   const std::string line = kInvalidRead;
-  const Case cases[] = {
+  const ReadCase cases[] = {
       {Map({{Str("a"), Int32(1)}, {Str("a"), Int32(2)}}), EncodableValueMap{{"a", 1}}, "", 0},
       {wire::Int64(1), int64_t{1}, "", 0},
       {"\x05\x03"s + "abc", "abc", "", 0},
@@ -143,7 +143,7 @@ TEST(StandardCodecSerializerTest, ReadsValuesAndTruncatedInput) {
       {"\x0D" + Size(0xFFFFFFFF), EncodableValueMap{}, line, 0},
       {"\x0D\x02" + Str("a"), EncodableValueMap{{"a", EncodableValue()}}, line + line, 0},
   };
-  for (const Case& c : cases) {
+  for (const ReadCase& c : cases) {
     const Bytes bytes = ToBytes(c.bytes);
     const size_t i = &c - cases;
     testing::internal::CaptureStderr();
@@ -197,13 +197,7 @@ TEST(StandardCodecSerializerTest, NestingGoesThroughDerivedSerializersAndEndsBel
   for (int i = 0; i < 255; ++i) map_levels += "\x0D\x01" + Str("k");
   std::string deep_chain;
   for (int i = 0; i < 100000; ++i) deep_chain += "\x0C\x01";
-  struct Case {
-    std::string bytes;
-    EncodableValue expected;
-    std::string error;
-    size_t remaining;
-  };
-  const Case cases[] = {
+  const ReadCase cases[] = {
       {wire::TooDeepList(), Nest(EncodableValueList{EncodableValue()}, 255, false), kNestingTooDeep,
        6},
       {map_levels + Map({{Str("a"), wire::kTrue}, {Str("b"), Map({{Str("c"), wire::kFalse}})}}),
@@ -213,7 +207,7 @@ TEST(StandardCodecSerializerTest, NestingGoesThroughDerivedSerializersAndEndsBel
       {deep_chain + wire::kNull, Nest(EncodableValueList{EncodableValue()}, 255, false),
        kNestingTooDeep, 200001 - 513},
   };
-  for (const Case& c : cases) {
+  for (const ReadCase& c : cases) {
     for (const StandardCodecSerializer* serializer :
          {&Serializer(), static_cast<const StandardCodecSerializer*>(&derived)}) {
       const Bytes bytes = ToBytes(c.bytes + Int32(7));  // a value after it stays unread
@@ -242,9 +236,7 @@ TEST(StandardMethodCodecTest, DecodesCallsAndReplies) {
       Map({{Str("bytes"), wire::ByteList("\x1B")}, {Str("macAddress"), Str("A")}});
   struct Case {
     bool call;  // else a reply
-    std::string bytes;
-    std::string decoded;
-    std::string error;
+    std::string bytes, decoded, error;
   };
   const Case cases[] = {
       {true, Str("isBleConnected"), "call isBleConnected = " + wire::kNull, kInvalidRead},

@@ -14,9 +14,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Host messages reach the application byte for byte and each reply arrives once, freeing its
-// holder. A replaced handler gets the channel's messages; removals leave other channels alone and
-// also clear a callback this messenger never installed.
+// Host messages reach the application byte for byte; each reply arrives once, freeing its holder.
+// A replaced handler gets the channel's messages; replaced and removed handlers are destroyed at
+// once; removals leave other channels alone and clear a callback this messenger never installed.
 TEST(MessagingContractTest, SendsAndHandlersReachTheEngine) {
   auto backend = kestro_test::MakeMessagingBackend({{"kestro/a", {0x01}}});
   flutter::BinaryMessengerImpl messenger(backend->messenger());
@@ -53,8 +53,9 @@ TEST(MessagingContractTest, SendsAndHandlersReachTheEngine) {
   EXPECT_EQ(backend->Sent(), sent);
 
   std::vector<std::string> received;
-  auto named = [&received](const char* name) {
-    return [&received, name](const uint8_t*, size_t, flutter::BinaryReply) {
+  auto captured = std::make_shared<int>(0);
+  auto named = [&received, &captured](const char* name) {
+    return [&received, name, captured](const uint8_t*, size_t, flutter::BinaryReply) {
       received.push_back(name);
     };
   };
@@ -65,7 +66,9 @@ TEST(MessagingContractTest, SendsAndHandlersReachTheEngine) {
   EXPECT_TRUE(backend->HasCallback("kestro/a"));
   EXPECT_EQ(backend->PlayApplication(), std::vector<std::string>{"reply kestro/a none"});
   EXPECT_EQ(received, std::vector<std::string>{"second"});
+  EXPECT_EQ(captured.use_count(), 3);  // here and in "second" and "b"
   messenger.SetMessageHandler("kestro/a", nullptr);
+  EXPECT_EQ(captured.use_count(), 2);
   EXPECT_FALSE(backend->HasCallback("kestro/a"));
   EXPECT_TRUE(backend->HasCallback("kestro/b"));
 

@@ -1,17 +1,20 @@
 // BinaryMessengerImpl and MethodChannel against the recording engine, for what only a recording
 // engine can show: the engine calls around an answer, once-only answers from many threads, the
-// bytes of a call and how a reply becomes one outcome. What any engine library must see is in
-// messaging_contract_test.cpp.
+// bytes of a call and how a reply becomes one outcome; also whole diagnostic lines from
+// concurrent writers. What any engine library must see is in messaging_contract_test.cpp.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstddef>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine_client/codec/standard_method_codec.h"
+#include "engine_client/codec/stderr_line.h"
 #include "engine_client/messaging/binary_messenger_impl.h"
 #include "engine_client/messaging/method_channel.h"
 #include "tests/codec/codec_test_util.h"
@@ -77,6 +80,24 @@ TEST_F(MessagingTest, AnswersAreLockedAndSentOnce) {
   EXPECT_EQ(engine_.locks_held(), 0);
 }
 
+// Lines written from four threads at once come out whole: each once, none split or joined.
+TEST(StderrLineTest, LinesFromConcurrentWritersStayWhole) {
+  std::map<std::string, int> expected;
+  std::vector<std::thread> threads;
+  testing::internal::CaptureStderr();
+  for (const char fill : {'a', 'b', 'c', 'd'}) {
+    expected[std::string(80, fill)] = 1000;
+    threads.emplace_back([fill] {
+      for (int i = 0; i < 1000; ++i) kestro::WriteStderrLine(std::string(80, fill));
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::istringstream captured(testing::internal::GetCapturedStderr());
+  std::map<std::string, int> seen;
+  for (std::string line; std::getline(captured, line);) ++seen[line];
+  EXPECT_EQ(seen, expected);
+}
+
 // A call without a result receiver is a plain send of the encoded call. With one, a reply becomes
 // exactly one outcome (an undecodable one after its error line) before the receiver goes; a call
 // the engine refuses destroys the receiver with no outcome.
@@ -92,9 +113,7 @@ TEST_F(MessagingTest, CallsAndTheirOutcomes) {
 
   const std::string not_implemented = "<not implemented>\n";
   struct Case {
-    std::string reply;
-    std::string outcome;
-    std::string error;
+    std::string reply, outcome, error;
   };
   const Case cases[] = {
       {"", "not implemented", not_implemented},
