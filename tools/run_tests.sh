@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the formatting of every tracked C++ file, builds both builds and runs every test: the
+# Checks the formatting of every tracked C++ file and the floors of the includes, builds both builds and runs every test: the
 # native core under AddressSanitizer + UBSan, its concurrency tests under ThreadSanitizer, a short
 # libFuzzer smoke run of every fuzz target, and the Windows build (unit and end-to-end) under
 # Wine. Fails when tests are more than 35 % of the source.
@@ -10,6 +10,7 @@ jobs=$(nproc)
 
 # Formatting first: it takes about a second and fails before any build does.
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+python3 tools/check_layers.py
 
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs"

@@ -4,12 +4,12 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "engine_client/codec/stderr_line.h"
 #include "standins/bluetooth/simulated_bluetooth_stack.h"
 #include "standins/bluetooth/simulated_world.h"
 #include "thermal_printer/default_bluetooth_stack.h"
@@ -37,11 +37,9 @@ void LoadWorld(const std::wstring& path, SimulatedBluetoothStack* stack) {
   SimulatedWorld world;
   WorldError error;
   if (!ParseSimulatedWorld(*text, &world, &error)) {
-    const std::string line = std::string(kSimulatedBluetoothMarker) + ": " +
-                             kestro::Utf16ToUtf8(path) + " line " + std::to_string(error.line) +
-                             ": " + error.what + "; the simulated radio is off\n";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    kestro::WriteStderrLine(std::string(kSimulatedBluetoothMarker) + ": " +
+                            kestro::Utf16ToUtf8(path) + " line " + std::to_string(error.line) +
+                            ": " + error.what + "; the simulated radio is off");
     stack->SetRadioPresent(false);
     return;
   }
