@@ -23,10 +23,13 @@ constexpr int32_t kProtocolRfcomm = 3;           // BTHPROTO_RFCOMM
 constexpr int32_t kSocketLevel = 0xFFFF;         // SOL_SOCKET
 constexpr int32_t kOptionReceiveTimeout = 0x1006;
 constexpr int32_t kOptionSendTimeout = 0x1005;
+constexpr int32_t kOptionError = 0x1007;         // SO_ERROR: a failed non-blocking connect's code
+constexpr uint32_t kNonBlockingIo = 0x8004667E;  // FIONBIO, as ioctlsocket's command
 
 // Winsock error codes (WSAGetLastError values) the bridge explains in its log lines or the
 // simulated stack answers with.
 constexpr int32_t kWsaInvalidArgument = 10022;      // WSAEINVAL
+constexpr int32_t kWsaWouldBlock = 10035;           // WSAEWOULDBLOCK
 constexpr int32_t kWsaNotSocket = 10038;            // WSAENOTSOCK
 constexpr int32_t kWsaFamilyNotSupported = 10047;   // WSAEAFNOSUPPORT
 constexpr int32_t kWsaAddressNotAvailable = 10049;  // WSAEADDRNOTAVAIL
@@ -47,6 +50,19 @@ using RfcommSocketAddress = std::array<uint8_t, kRfcommSocketAddressSize>;
 constexpr std::array<uint8_t, 16> kSerialPortServiceClass = {
     0x01, 0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB};
 constexpr uint32_t kAnyRfcommPort = 0xFFFFFFFF;  // BT_PORT_ANY
+
+// fd_set: a count and up to FD_SETSIZE (64) sockets.
+constexpr size_t kSocketSetSize = 64;
+struct SocketSet {
+  uint32_t count = 0;
+  SocketHandle sockets[kSocketSetSize] = {};
+};
+
+// timeval.
+struct WaitTime {
+  int32_t seconds = 0;
+  int32_t microseconds = 0;
+};
 
 // The address the manager connects with: the Serial Port service of the printer at address.
 RfcommSocketAddress MakeRfcommSocketAddress(uint64_t address);
@@ -105,6 +121,18 @@ class BluetoothStack {
   virtual int32_t Send(SocketHandle socket, const uint8_t* data, int32_t length, int32_t flags) = 0;
   virtual int32_t CloseSocket(SocketHandle socket) = 0;
   virtual int32_t LastSocketError() = 0;  // WSAGetLastError
+  // ioctlsocket: 0 or kSocketError.
+  virtual int32_t IoctlSocket(SocketHandle socket, uint32_t command, uint32_t* argument) = 0;
+  // select (its first argument, which Winsock ignores, left out): how many sockets are ready, 0
+  // when timeout passed first (null waits for ever), or kSocketError; each non-null set keeps
+  // only its ready sockets.
+  virtual int32_t Select(SocketSet* read, SocketSet* write, SocketSet* except,
+                         const WaitTime* timeout) = 0;
+  // getsockopt: 0 or kSocketError; *length is the value's size in and out.
+  virtual int32_t GetSocketOption(SocketHandle socket, int32_t level, int32_t name, uint8_t* value,
+                                  int32_t* length) = 0;
+  // recv: bytes read, 0 at the end of the stream, or kSocketError.
+  virtual int32_t Receive(SocketHandle socket, uint8_t* data, int32_t length, int32_t flags) = 0;
 
   // BluetoothFindFirstRadio: a find handle (0 when there is no radio) and the radio's handle.
   virtual StackHandle FindFirstRadio(const RadioSearchParams& params, StackHandle* radio) = 0;
@@ -117,6 +145,8 @@ class BluetoothStack {
 
   // The wall clock: 100-nanosecond intervals since 1970-01-01 00:00:00 UTC.
   virtual int64_t SystemTimeTicks() = 0;
+  // GetTickCount64: milliseconds on a clock that never goes back, for the bridge's deadlines.
+  virtual int64_t MonotonicMilliseconds() = 0;
 };
 
 // Forwards every call to another stack, so a test double overrides only what it cares about.
@@ -143,6 +173,20 @@ class BluetoothStackWrapper : public BluetoothStack {
   }
   int32_t CloseSocket(SocketHandle socket) override { return target_->CloseSocket(socket); }
   int32_t LastSocketError() override { return target_->LastSocketError(); }
+  int32_t IoctlSocket(SocketHandle socket, uint32_t command, uint32_t* argument) override {
+    return target_->IoctlSocket(socket, command, argument);
+  }
+  int32_t Select(SocketSet* read, SocketSet* write, SocketSet* except,
+                 const WaitTime* timeout) override {
+    return target_->Select(read, write, except, timeout);
+  }
+  int32_t GetSocketOption(SocketHandle socket, int32_t level, int32_t name, uint8_t* value,
+                          int32_t* length) override {
+    return target_->GetSocketOption(socket, level, name, value, length);
+  }
+  int32_t Receive(SocketHandle socket, uint8_t* data, int32_t length, int32_t flags) override {
+    return target_->Receive(socket, data, length, flags);
+  }
   StackHandle FindFirstRadio(const RadioSearchParams& params, StackHandle* radio) override {
     return target_->FindFirstRadio(params, radio);
   }
@@ -156,6 +200,7 @@ class BluetoothStackWrapper : public BluetoothStack {
   bool FindDeviceClose(StackHandle find) override { return target_->FindDeviceClose(find); }
   bool CloseHandle(StackHandle handle) override { return target_->CloseHandle(handle); }
   int64_t SystemTimeTicks() override { return target_->SystemTimeTicks(); }
+  int64_t MonotonicMilliseconds() override { return target_->MonotonicMilliseconds(); }
 
  private:
   BluetoothStack* target_;

@@ -42,6 +42,13 @@ static_assert(WSAEINVAL == kWsaInvalidArgument && WSAENOTSOCK == kWsaNotSocket &
                   WSAETIMEDOUT == kWsaTimedOut && WSAECONNREFUSED == kWsaConnectionRefused &&
                   WSAEHOSTUNREACH == kWsaHostUnreachable && WSANOTINITIALISED == kWsaNotInitialised,
               "Winsock error codes");
+static_assert(SO_ERROR == kOptionError && FIONBIO == static_cast<long>(kNonBlockingIo) &&
+                  WSAEWOULDBLOCK == kWsaWouldBlock,
+              "non-blocking sockets");
+static_assert(FD_SETSIZE == kSocketSetSize && sizeof(fd_set) == sizeof(SocketSet) &&
+                  offsetof(fd_set, fd_array) == offsetof(SocketSet, sockets),
+              "fd_set");
+static_assert(sizeof(timeval) == sizeof(WaitTime) && offsetof(timeval, tv_usec) == 4, "timeval");
 static_assert(BLUETOOTH_MAX_NAME_SIZE == kBluetoothMaxNameSize, "name size");
 static_assert(sizeof(WCHAR) == sizeof(char16_t), "UTF-16 names");
 
@@ -81,6 +88,29 @@ class WindowsBluetoothStack : public BluetoothStack {
   }
   int32_t CloseSocket(SocketHandle s) override { return closesocket(s); }
   int32_t LastSocketError() override { return WSAGetLastError(); }
+  int32_t IoctlSocket(SocketHandle s, uint32_t command, uint32_t* argument) override {
+    u_long value = *argument;
+    const int result = ioctlsocket(s, static_cast<long>(command), &value);
+    *argument = static_cast<uint32_t>(value);
+    return result;
+  }
+  int32_t Select(SocketSet* read, SocketSet* write, SocketSet* except,
+                 const WaitTime* timeout) override {
+    timeval wait;
+    if (timeout != nullptr) wait = timeval{timeout->seconds, timeout->microseconds};
+    return select(0, reinterpret_cast<fd_set*>(read), reinterpret_cast<fd_set*>(write),
+                  reinterpret_cast<fd_set*>(except), timeout != nullptr ? &wait : nullptr);
+  }
+  int32_t GetSocketOption(SocketHandle s, int32_t level, int32_t name, uint8_t* value,
+                          int32_t* length) override {
+    int size = *length;
+    const int result = getsockopt(s, level, name, reinterpret_cast<char*>(value), &size);
+    *length = size;
+    return result;
+  }
+  int32_t Receive(SocketHandle s, uint8_t* data, int32_t length, int32_t flags) override {
+    return recv(s, reinterpret_cast<char*>(data), length, flags);
+  }
 
   StackHandle FindFirstRadio(const RadioSearchParams& params, StackHandle* radio) override {
     BLUETOOTH_FIND_RADIO_PARAMS search;
@@ -123,6 +153,8 @@ class WindowsBluetoothStack : public BluetoothStack {
     return BluetoothFindDeviceClose(ToHandle(find)) != FALSE;
   }
   bool CloseHandle(StackHandle handle) override { return ::CloseHandle(ToHandle(handle)) != FALSE; }
+
+  int64_t MonotonicMilliseconds() override { return static_cast<int64_t>(GetTickCount64()); }
 
   int64_t SystemTimeTicks() override {
     // FILETIME counts from 1601-01-01; this many 100-ns intervals lie before 1970.
