@@ -8,8 +8,12 @@
 namespace kestro {
 
 BluetoothManager::BluetoothManager(std::shared_ptr<flutter::MethodChannel> channel,
-                                   std::unique_ptr<BluetoothStack> stack)
-    : channel_(std::move(channel)), stack_(std::move(stack)) {}
+                                   std::unique_ptr<BluetoothStack> stack, LinkDeadlines deadlines,
+                                   std::function<bool()> abandon)
+    : channel_(std::move(channel)),
+      stack_(std::move(stack)),
+      deadlines_(deadlines),
+      abandon_(std::move(abandon)) {}
 
 BluetoothManager::~BluetoothManager() { Dispose(); }
 
@@ -32,7 +36,9 @@ void BluetoothManager::Dispose() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& entry : connections_) {
-      if (entry.second.socket != kInvalidSocket) stack_->CloseSocket(entry.second.socket);
+      // Nothing else runs meanwhile; were a user left, it would close the socket itself.
+      entry.second->detached = true;
+      if (entry.second->users == 0) stack_->CloseSocket(entry.second->socket);
     }
     connections_.clear();
     // A running job keeps its own share of its address's lock.

@@ -1,10 +1,19 @@
-// Print jobs: one buffer of raw printer bytes over the address's (possibly new) connection.
-#include <limits>
+// Print jobs: one buffer of raw printer bytes over the address's (possibly new) connection, in
+// bounded parts, with a deadline on the printer's progress.
+#include <algorithm>
 
 #include "thermal_printer/bluetooth_address.h"
 #include "thermal_printer/bluetooth_manager.h"
 
 namespace kestro {
+namespace {
+
+// The most one send() is handed. Small, because whatever sits in the stack's buffers when a link
+// dies is lost without a word, and the time-out then measures a printer that stopped taking bytes
+// rather than the length of the job.
+constexpr int32_t kMaxPartBytes = 4096;
+
+}  // namespace
 
 bool BluetoothManager::PrintBytes(const NormalizedAddress& address,
                                   const std::vector<uint8_t>& bytes,
@@ -20,34 +29,41 @@ bool BluetoothManager::PrintBytes(const NormalizedAddress& normalized, const uin
   const std::shared_ptr<std::mutex> device_mutex = GetDeviceLock(address);
   std::lock_guard<std::mutex> device_lock(*device_mutex);
 
-  Connection connection = FindConnection(address);
-  if (connection.socket == kInvalidSocket) {
+  LinkRef link = UseLink(address);
+  // A printer switched off and on closed the kept link: repair it before the job, not after.
+  if (link && ClosedByPrinter(*link)) {
+    Log("BluetoothManager: Connection to " + address + " was closed by the printer");
+    DetachLink(address, link);
+    ReleaseLink(link);
+    link = nullptr;
+  }
+  if (!link) {
     const uint64_t numeric = ParseMacAddress(address);
     if (numeric == 0) {
       Log("BluetoothManager: Invalid MAC address for print: " + address);
-      SendPrintFailed(job_uuid, "Invalid MAC address");
+      SendPrintFailed(job_uuid, "Invalid MAC address", 0);
       return false;
     }
-    const SocketHandle socket = CreateRfcommSocket(numeric);
+    bool non_blocking = false;
+    const SocketHandle socket = CreateRfcommSocket(numeric, &non_blocking);
     if (socket == kInvalidSocket) {
       Log("BluetoothManager: Failed to connect for print");
-      SendPrintFailed(job_uuid, "Connection failed");
+      SendPrintFailed(job_uuid, "Connection failed", 0);
       return false;
     }
-    connection = StoreConnection(address, socket);
+    link = StoreLink(address, socket, non_blocking);
   }
 
   uint64_t sent = 0;
   int32_t error = 0;
-  if (!SendAll(connection.socket, data, size, &sent, &error)) {
+  if (!SendAll(link, data, size, &sent, &error)) {
     Log("BluetoothManager: Send failed with error: " + std::to_string(error));
-    // A Disconnect or Dispose that took the entry meanwhile has closed the socket already, and
-    // its handle may belong to another printer by now.
-    const SocketHandle taken = TakeConnection(address, connection);
-    if (taken != kInvalidSocket) stack_->CloseSocket(taken);
-    SendPrintFailed(job_uuid, "Send failed: " + std::to_string(error));
+    DetachLink(address, link);
+    ReleaseLink(link);
+    SendPrintFailed(job_uuid, "Send failed: " + std::to_string(error), sent);
     return false;
   }
+  ReleaseLink(link);
   Log("BluetoothManager: Print successful, sent " + std::to_string(sent) + " bytes");
   flutter::EncodableValueMap event;
   event[flutter::EncodableValue(std::string("jobUuid"))] = flutter::EncodableValue(job_uuid);
@@ -57,28 +73,43 @@ bool BluetoothManager::PrintBytes(const NormalizedAddress& normalized, const uin
   return true;
 }
 
-bool BluetoothManager::SendAll(SocketHandle socket, const uint8_t* data, size_t size,
+bool BluetoothManager::SendAll(const LinkRef& link, const uint8_t* data, size_t size,
                                uint64_t* sent, int32_t* error) {
-  constexpr uint64_t kMaxSend = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
   *sent = 0;
+  int64_t last_progress = stack_->MonotonicMilliseconds();
   while (*sent < size) {
-    const uint64_t remaining = size - *sent;
-    const int32_t length = static_cast<int32_t>(remaining < kMaxSend ? remaining : kMaxSend);
-    const int32_t result = stack_->Send(socket, data + *sent, length, 0);
-    // Nothing taken while bytes remain would only repeat forever.
-    if (result <= 0) {
-      *error = stack_->LastSocketError();
+    // Disconnect took the entry, or the process gave the job up: the job closes the socket.
+    if (IsDetached(link) || (abandon_ && abandon_())) {
+      *error = kWsaConnectionAborted;
       return false;
     }
-    *sent += static_cast<uint64_t>(result);
+    const int32_t length = static_cast<int32_t>(std::min<uint64_t>(size - *sent, kMaxPartBytes));
+    const int32_t result = stack_->Send(link->socket, data + *sent, length, 0);
+    if (result > 0) {
+      *sent += static_cast<uint64_t>(result);
+      last_progress = stack_->MonotonicMilliseconds();
+      continue;
+    }
+    // Nothing taken while bytes remain: a blocking socket would only repeat it for ever.
+    *error = stack_->LastSocketError();
+    if (!link->non_blocking || result == 0 || *error != kWsaWouldBlock) return false;
+    const int64_t left = last_progress + deadlines_.progress_ms - stack_->MonotonicMilliseconds();
+    if (left <= 0) {
+      *error = kWsaTimedOut;
+      return false;
+    }
+    if (!WaitWritable(link->socket, std::min(left, deadlines_.slice_ms), error)) return false;
   }
   return true;
 }
 
-void BluetoothManager::SendPrintFailed(const std::string& job_uuid, const std::string& error) {
+void BluetoothManager::SendPrintFailed(const std::string& job_uuid, const std::string& error,
+                                       uint64_t bytes_sent) {
   flutter::EncodableValueMap event;
   event[flutter::EncodableValue(std::string("jobUuid"))] = flutter::EncodableValue(job_uuid);
   event[flutter::EncodableValue(std::string("error"))] = flutter::EncodableValue(error);
+  event[flutter::EncodableValue(std::string("bytesSent"))] =
+      flutter::EncodableValue(static_cast<int64_t>(bytes_sent));
   SendEvent("onPrintFailedWindows", flutter::EncodableValue(std::move(event)));
 }
 
