@@ -42,7 +42,7 @@ static_assert(WSAEINVAL == kWsaInvalidArgument && WSAENOTSOCK == kWsaNotSocket &
                   WSAETIMEDOUT == kWsaTimedOut && WSAECONNREFUSED == kWsaConnectionRefused &&
                   WSAEHOSTUNREACH == kWsaHostUnreachable && WSANOTINITIALISED == kWsaNotInitialised,
               "Winsock error codes");
-static_assert(SO_ERROR == kOptionError && FIONBIO == static_cast<long>(kNonBlockingIo) &&
+static_assert(SO_ERROR == kOptionError && static_cast<uint32_t>(FIONBIO) == kNonBlockingIo &&
                   WSAEWOULDBLOCK == kWsaWouldBlock,
               "non-blocking sockets");
 static_assert(FD_SETSIZE == kSocketSetSize && sizeof(fd_set) == sizeof(SocketSet) &&
