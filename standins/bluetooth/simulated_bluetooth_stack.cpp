@@ -723,8 +723,9 @@ int32_t SimulatedBluetoothStack::GetSocketOption(kestro::SocketHandle socket, in
   Socket& s = open->second;
   Settle(s, Clock::now());
   uint32_t number = 0;
-  int32_t error = value == nullptr || length == nullptr || *length < 4 ? kWsaFault : 0;
-  if (error != 0) {
+  int32_t error = 0;
+  if (value == nullptr || length == nullptr || *length < 4) {
+    error = kWsaFault;
   } else if (level == kestro::kSocketLevel && name == kestro::kOptionError) {
     number = static_cast<uint32_t>(std::exchange(s.pending_error, 0));
   } else if (level == kestro::kSocketLevel && name == kestro::kOptionSendTimeout) {
