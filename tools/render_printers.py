@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Prints what each simulated printer received (printers/<address>.bin), readably: printable ASCII
-as text lines, known ESC/POS commands in brackets with their arguments, every other byte in hex.
+as text lines, known ESC/POS commands in brackets with their arguments (a raster image as one
+line with its size), every other byte in hex.
 
 Usage: render_printers.py PRINTERS_DIR
 """
@@ -26,6 +27,12 @@ def command_at(data, i):
         end = i + len(prefix) + count
         if data.startswith(prefix, i) and end <= len(data):
             return "[%s%s]" % (name, "".join(" %d" % b for b in data[i + len(prefix):end])), end - i
+    if data.startswith(bytes([GS, 0x76, 0x30]), i) and i + 8 <= len(data):
+        # GS v 0 m xL xH yL yH: x bytes (8 dots each) by y rows of image data
+        width, height = data[i + 4] | data[i + 5] << 8, data[i + 6] | data[i + 7] << 8
+        length = 8 + width * height
+        if i + length <= len(data):
+            return "[GS v 0: %d x %d dots]" % (width * 8, height), length
     if data.startswith(bytes([GS, 0x56]), i) and i + 2 < len(data):
         m = data[i + 2]
         if m in (0, 1, 48, 49):  # GS V m: cut

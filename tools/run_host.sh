@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # run_host.sh [--bluetooth simulated|windows] [--screenshot OUT.png] [--script FILE] [-- ARGS...]
 # Builds the host with the stand-in engine and plug-in libraries (windows preset), lays out a
-# run folder whose data/app.so is the application script (the demo that prints a receipt
-# through the thermal printer bridge by default), runs the host under Wine (on Xvfb when there
+# run folder whose data/app.so is the application script (by default the demo that prints a
+# long image receipt through the thermal printer bridge, made by tools/demo/make_app_script.py), runs the host under Wine (on Xvfb when there
 # is no display) and prints the transcript of what the application side saw, then what each
 # printer received. By default it runs kestro_pos_simulated.exe in the demo Bluetooth world
 # (tools/demo/simulated_bluetooth.txt: one printer that works, one switched off);
@@ -54,7 +54,7 @@ if [ "${1:-}" = "--inside-wine" ]; then
 fi
 
 screenshot=""
-script=tools/demo/app_script.txt
+script=""
 bluetooth=simulated
 usage="usage: $0 [--bluetooth simulated|windows] [--screenshot OUT.png] [--script FILE] [-- ARGS...]"
 while [ $# -gt 0 ]; do
@@ -81,7 +81,11 @@ rm -rf "$run_dir"
 mkdir -p "$run_dir/data/flutter_assets"
 cp "$build/bin/$executable" "$build"/bin/*.dll "$run_dir/"
 printf 'stand-in ICU data\n' >"$run_dir/data/icudtl.dat"
-cp "$script" "$run_dir/data/app.so"
+if [ -n "$script" ]; then
+  cp "$script" "$run_dir/data/app.so"
+else
+  python3 tools/demo/make_app_script.py "$run_dir/data/app.so"
+fi
 if [ "$bluetooth" = simulated ]; then
   cp tools/demo/simulated_bluetooth.txt "$run_dir/"
 fi

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 namespace kestro_standin {
@@ -26,6 +25,11 @@ using kestro::kWsaNotConnected;
 using kestro::kWsaNotInitialised;
 using kestro::kWsaNotSocket;
 using kestro::kWsaTimedOut;
+using kestro::kWsaWouldBlock;
+
+constexpr int32_t kWsaFault = 10014;             // WSAEFAULT: a bad pointer or length
+constexpr int32_t kWsaAlready = 10037;           // WSAEALREADY: a connect is in progress
+constexpr int32_t kWsaNoProtocolOption = 10042;  // WSAENOPROTOOPT
 
 // Winsock's last error belongs to the calling thread.
 thread_local int32_t last_socket_error = 0;
@@ -84,15 +88,16 @@ void FillDeviceInfo(const SimulatedDevice& device, kestro::DeviceInfo* info) {
   std::copy(device.name.begin(), device.name.begin() + static_cast<ptrdiff_t>(length), info->name);
 }
 
-void SleepMs(int64_t milliseconds) {
-  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
 uint32_t ReadUint32(const uint8_t* value, int32_t length) {
   uint32_t number = 0;
   for (int32_t i = std::min(length, 4) - 1; i >= 0; --i) number = (number << 8) | value[i];
   return number;
 }
+
+// A blocking wait cut short by a close reads as WSAENOTSOCK, as a send that finds its socket
+// closed always has here; one cut short by the stack going away as WSAECONNABORTED, the link
+// aborted by the local system.
+int32_t CutShortError(bool closed) { return closed ? kWsaNotSocket : kWsaConnectionAborted; }
 
 bool Matches(const SimulatedDevice& device, const kestro::DeviceSearchParams& params) {
   const bool unknown = !device.remembered && !device.authenticated && !device.connected;
@@ -104,11 +109,19 @@ bool Matches(const SimulatedDevice& device, const kestro::DeviceSearchParams& pa
 }  // namespace
 
 SimulatedBluetoothStack::SimulatedBluetoothStack() = default;
-SimulatedBluetoothStack::~SimulatedBluetoothStack() = default;
+
+// Calls blocked in Wait still use the members: wake them and let them leave first.
+SimulatedBluetoothStack::~SimulatedBluetoothStack() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  gone_ = true;
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return waiting_ == 0; });
+}
 
 void SimulatedBluetoothStack::SetPrinter(uint64_t address, PrinterBehaviour behaviour) {
   std::lock_guard<std::mutex> lock(mutex_);
-  printers_[address].behaviour = behaviour;
+  printers_[address].behaviour = std::move(behaviour);
+  changed_.notify_all();
 }
 
 void SimulatedBluetoothStack::DropLinks(uint64_t address, int32_t error) {
@@ -116,11 +129,17 @@ void SimulatedBluetoothStack::DropLinks(uint64_t address, int32_t error) {
   for (auto& entry : sockets_) {
     if (entry.second.peer == address) entry.second.broken_error = error;
   }
+  changed_.notify_all();
 }
 
 void SimulatedBluetoothStack::SetStartupError(int32_t code) {
   std::lock_guard<std::mutex> lock(mutex_);
   startup_error_ = code;
+}
+
+void SimulatedBluetoothStack::SetNonBlockingError(int32_t code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  non_blocking_error_ = code;
 }
 
 void SimulatedBluetoothStack::SetRadioPresent(bool present) {
@@ -209,6 +228,79 @@ int32_t SimulatedBluetoothStack::Fail(int32_t code) {
   return kSocketError;
 }
 
+bool SimulatedBluetoothStack::IsOpen(kestro::SocketHandle handle, uint64_t serial) const {
+  const auto open = sockets_.find(handle);
+  return open != sockets_.end() && open->second.serial == serial;
+}
+
+SimulatedBluetoothStack::WaitEnd SimulatedBluetoothStack::Wait(
+    std::unique_lock<std::mutex>& lock, kestro::SocketHandle handle, uint64_t serial,
+    const Clock::time_point* deadline, const std::function<bool()>& ready,
+    const std::function<Clock::time_point()>& wake_at) {
+  ++waiting_;
+  WaitEnd end = WaitEnd::kReady;
+  for (;;) {
+    if (gone_) {
+      end = WaitEnd::kStackGone;
+      break;
+    }
+    if (handle != kInvalidSocket && !IsOpen(handle, serial)) {
+      end = WaitEnd::kClosed;
+      break;
+    }
+    if (ready()) break;
+    const Clock::time_point now = Clock::now();
+    if (deadline != nullptr && now >= *deadline) {
+      end = WaitEnd::kDeadline;
+      break;
+    }
+    Clock::time_point until = deadline != nullptr ? *deadline : Clock::time_point::max();
+    if (wake_at) until = std::min(until, wake_at());
+    if (until == Clock::time_point::max()) {
+      changed_.wait(lock);
+    } else {
+      changed_.wait_until(lock, until);
+    }
+  }
+  --waiting_;
+  if (gone_) changed_.notify_all();
+  return end;
+}
+
+int32_t SimulatedBluetoothStack::ConnectResult(uint64_t peer) const {
+  const auto printer = printers_.find(peer);
+  return !radio_present_              ? kWsaNetworkDown
+         : printer == printers_.end() ? kWsaTimedOut
+                                      : printer->second.behaviour.connect_error;
+}
+
+void SimulatedBluetoothStack::Connected(Socket& socket, uint64_t peer) {
+  Printer& printer = printers_[peer];
+  socket.peer = peer;
+  socket.connecting_to = 0;
+  socket.unread = printer.behaviour.says;
+  ++printer.connects;
+}
+
+void SimulatedBluetoothStack::Settle(Socket& socket, Clock::time_point now) {
+  if (socket.connecting_to == 0 || now < socket.connect_done) return;
+  const int32_t error = ConnectResult(socket.connecting_to);
+  if (error == 0) {
+    Connected(socket, socket.connecting_to);
+    return;
+  }
+  socket.connecting_to = 0;
+  socket.connect_failed = true;
+  socket.pending_error = error;
+}
+
+bool SimulatedBluetoothStack::PrinterClosed(const Socket& socket) const {
+  const auto printer = printers_.find(socket.peer);
+  if (socket.peer == 0 || printer == printers_.end()) return false;
+  const int64_t close_after = printer->second.behaviour.close_after;
+  return close_after >= 0 && socket.accepted >= close_after;
+}
+
 // "WSAStartup(0x0202) = 0"
 int32_t SimulatedBluetoothStack::StartWinsock(uint16_t version) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -243,8 +335,15 @@ kestro::SocketHandle SimulatedBluetoothStack::OpenSocket(int32_t family, int32_t
     Fail(error);
     return kInvalidSocket;
   }
-  const kestro::SocketHandle socket = next_socket_++;
+  kestro::SocketHandle socket = next_socket_;
+  if (closed_sockets_.empty()) {
+    ++next_socket_;
+  } else {
+    socket = *closed_sockets_.begin();
+    closed_sockets_.erase(closed_sockets_.begin());
+  }
   sockets_[socket] = Socket();
+  sockets_[socket].serial = next_serial_++;
   Record(call + std::to_string(socket));
   return socket;
 }
@@ -266,11 +365,15 @@ int32_t SimulatedBluetoothStack::SetSocketOption(kestro::SocketHandle socket, in
   if (level == kestro::kSocketLevel && name == kestro::kOptionSendTimeout && length >= 4) {
     open->second.send_timeout_ms = ReadUint32(value, length);
   }
+  if (level == kestro::kSocketLevel && name == kestro::kOptionReceiveTimeout && length >= 4) {
+    open->second.receive_timeout_ms = ReadUint32(value, length);
+  }
   Record(call + "0");
   return 0;
 }
 
 // "connect(1001, AA:BB:CC:DD:EE:FF SPP, 30) = 0"; a malformed address is shown as its bytes.
+// A non-blocking socket answers "= -1" (10035) at once and completes connect-ms later.
 int32_t SimulatedBluetoothStack::ConnectSocket(kestro::SocketHandle socket, const uint8_t* address,
                                                int32_t length) {
   std::function<void(uint64_t)> hook;
@@ -295,82 +398,109 @@ int32_t SimulatedBluetoothStack::ConnectSocket(kestro::SocketHandle socket, cons
     hook = connect_hook_;
   }
   if (hook) hook(peer);
-  int64_t connect_time_ms = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto printer = printers_.find(peer);
-    if (printer != printers_.end()) connect_time_ms = printer->second.behaviour.connect_time_ms;
-  }
-  SleepMs(connect_time_ms);
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto printer = printers_.find(peer);
-  const int32_t error = !radio_present_              ? kWsaNetworkDown
-                        : printer == printers_.end() ? kWsaTimedOut
-                                                     : printer->second.behaviour.connect_error;
-  const auto open = sockets_.find(socket);
-  if (error != 0 || open == sockets_.end()) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  auto open = sockets_.find(socket);
+  if (open == sockets_.end()) {
     Record(call + "-1");
-    return Fail(error != 0 ? error : kWsaNotSocket);
+    return Fail(kWsaNotSocket);
   }
-  open->second.peer = peer;
-  ++printer->second.connects;
+  const auto printer = printers_.find(peer);
+  const Clock::time_point done =
+      Clock::now() + std::chrono::milliseconds(printer == printers_.end()
+                                                   ? 0
+                                                   : printer->second.behaviour.connect_time_ms);
+  if (open->second.non_blocking) {
+    Settle(open->second, Clock::now());
+    Record(call + "-1");
+    if (open->second.connecting_to != 0) return Fail(kWsaAlready);
+    open->second.connecting_to = peer;
+    open->second.connect_done = done;
+    open->second.connect_failed = false;
+    return Fail(kWsaWouldBlock);
+  }
+  const WaitEnd end = Wait(lock, socket, open->second.serial, &done, [] { return false; });
+  const int32_t error =
+      end == WaitEnd::kDeadline ? ConnectResult(peer) : CutShortError(end == WaitEnd::kClosed);
+  if (error != 0) {
+    Record(call + "-1");
+    return Fail(error);
+  }
+  Connected(sockets_[socket], peer);
   Record(call + "0");
   return 0;
 }
 
-// "send(1001, 1024) = 1024"
+// "send(1001, 1024) = 1024". A non-blocking socket takes at once what the printer can take now
+// and otherwise answers "= -1" (10035); the printer is then busy for the part's time at its rate.
 int32_t SimulatedBluetoothStack::Send(kestro::SocketHandle socket, const uint8_t* data,
                                       int32_t length, int32_t flags) {
   std::function<void(uint64_t)> hook;
   uint64_t peer = 0;
+  uint64_t serial = 0;
   const std::string call = "send(" + std::to_string(socket) + ", " + std::to_string(length) +
                            (flags != 0 ? ", flags " + std::to_string(flags) : "") + ") = ";
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto open = sockets_.find(socket);
+    if (open != sockets_.end()) Settle(open->second, Clock::now());
     if (open == sockets_.end() || open->second.peer == 0) {
       Record(call + "-1");
       Fault("send on a socket that is not connected");
       return Fail(open == sockets_.end() ? kWsaNotSocket : kWsaNotConnected);
     }
     peer = open->second.peer;
+    serial = open->second.serial;
     hook = send_hook_;
   }
   if (hook) hook(peer);
+  std::unique_lock<std::mutex> lock(mutex_);
   SendOutcome outcome;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto open = sockets_.find(socket);
-    if (open == sockets_.end()) {
-      outcome.error = kWsaNotSocket;
-    } else if (length < 0) {
-      outcome.error = kWsaInvalidArgument;
-    } else {
-      outcome = PlanSend(open->second, printers_[peer].behaviour, length);
-    }
+  if (!IsOpen(socket, serial)) {
+    outcome.error = kWsaNotSocket;
+  } else if (length < 0) {
+    outcome.error = kWsaInvalidArgument;
+  } else {
+    outcome = PlanSend(sockets_[socket], printers_[peer].behaviour, length);
   }
-  // The part travels at the printer's rate, outside the lock, so other printers are not held.
-  SleepMs(outcome.delay_ms);
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto open = sockets_.find(socket);
-  if (outcome.error == 0 && open == sockets_.end()) outcome.error = kWsaNotSocket;
+  if (outcome.error == 0 && sockets_[socket].non_blocking) {
+    Socket& open = sockets_[socket];
+    const Clock::time_point now = Clock::now();
+    if (outcome.stalled || (length > 0 && now < open.busy_until)) {
+      Record(call + "-1");
+      return Fail(kWsaWouldBlock);
+    }
+    const int32_t rate = printers_[peer].behaviour.bytes_per_second;
+    if (rate > 0) {
+      open.busy_until = now + std::chrono::microseconds(int64_t{outcome.taken} * 1000000 / rate);
+    }
+    TakeBytes(open, peer, data, outcome.taken);
+    Record(call + std::to_string(outcome.taken));
+    return outcome.taken;
+  }
+  // The part travels at the printer's rate with the lock released, so other printers are not
+  // held; closing the socket ends the wait.
+  if (outcome.delay_ms > 0) {
+    const Clock::time_point done = Clock::now() + std::chrono::milliseconds(outcome.delay_ms);
+    const WaitEnd end = Wait(lock, socket, serial, &done, [] { return false; });
+    if (end != WaitEnd::kDeadline) outcome.error = CutShortError(end == WaitEnd::kClosed);
+  }
   if (outcome.error != 0) {
     Record(call + "-1");
     return Fail(outcome.error);
   }
-  Printer& printer = printers_[peer];
-  if (printer.behaviour.max_part == 0 && length > 0) {
+  Socket& open = sockets_[socket];
+  if (outcome.stalled) {
     // A caller that keeps retrying would never end; stop it after a bound and say so.
-    if (++open->second.stalled_sends > kStalledSendLimit) {
+    if (++open.stalled_sends > kStalledSendLimit) {
       Record(call + "-1");
       Fault("send retried after taking nothing " + std::to_string(kStalledSendLimit) + " times");
       return Fail(kWsaConnectionAborted);
     }
     Record(call + "0");
-    last_socket_error = printer.behaviour.stalled_error;
+    last_socket_error = printers_[peer].behaviour.stalled_error;
     return 0;
   }
-  TakeBytes(open->second, peer, data, outcome.taken);
+  TakeBytes(open, peer, data, outcome.taken);
   Record(call + std::to_string(outcome.taken));
   return outcome.taken;
 }
@@ -378,20 +508,28 @@ int32_t SimulatedBluetoothStack::Send(kestro::SocketHandle socket, const uint8_t
 SimulatedBluetoothStack::SendOutcome SimulatedBluetoothStack::PlanSend(
     const Socket& socket, const PrinterBehaviour& behaviour, int32_t length) {
   SendOutcome outcome;
-  const bool dropped = behaviour.drop_after >= 0 && socket.accepted >= behaviour.drop_after;
-  outcome.error = socket.broken_error ? socket.broken_error
-                  : dropped           ? behaviour.drop_error
-                                      : behaviour.send_error;
-  if (outcome.error != 0 || behaviour.max_part == 0) return outcome;
+  const auto reached = [&socket](int64_t limit) { return limit >= 0 && socket.accepted >= limit; };
+  outcome.error = socket.broken_error != 0 ? socket.broken_error
+                  : reached(behaviour.drop_after) || reached(behaviour.close_after)
+                      ? behaviour.drop_error
+                      : behaviour.send_error;
+  if (outcome.error != 0) return outcome;
+  if (behaviour.max_part == 0 || reached(behaviour.stall_after)) {
+    outcome.stalled = length > 0;
+    return outcome;
+  }
   int64_t part = std::min(length, std::max(behaviour.max_part, 1));
-  if (behaviour.drop_after >= 0) part = std::min(part, behaviour.drop_after - socket.accepted);
+  for (const int64_t limit : {behaviour.drop_after, behaviour.close_after, behaviour.stall_after}) {
+    if (limit >= 0) part = std::min(part, limit - socket.accepted);
+  }
   outcome.taken = static_cast<int32_t>(part);
   if (behaviour.bytes_per_second > 0) {
     outcome.delay_ms = part * 1000 / behaviour.bytes_per_second;
   }
   // Like Winsock, a send that cannot finish within SO_SNDTIMEO fails once that time is up.
-  if (socket.send_timeout_ms > 0 && outcome.delay_ms > socket.send_timeout_ms) {
-    outcome = SendOutcome{kWsaTimedOut, 0, socket.send_timeout_ms};
+  if (!socket.non_blocking && behaviour.honour_timeouts && socket.send_timeout_ms > 0 &&
+      outcome.delay_ms > socket.send_timeout_ms) {
+    outcome = SendOutcome{kWsaTimedOut, 0, socket.send_timeout_ms, false};
   }
   return outcome;
 }
@@ -404,6 +542,7 @@ void SimulatedBluetoothStack::TakeBytes(Socket& socket, uint64_t peer, const uin
   printer.received_count += static_cast<uint64_t>(taken);
   socket.accepted += taken;
   if (accepted_sink_ && taken > 0) accepted_sink_(peer, data, static_cast<size_t>(taken));
+  changed_.notify_all();  // the printer may have closed the link
 }
 
 // "closesocket(1001) = 0"
@@ -414,6 +553,8 @@ int32_t SimulatedBluetoothStack::CloseSocket(kestro::SocketHandle socket) {
     Fault("closesocket on a socket that is not open");
     return Fail(kWsaNotSocket);
   }
+  closed_sockets_.insert(socket);
+  changed_.notify_all();
   Record("closesocket(" + std::to_string(socket) + ") = 0");
   return 0;
 }
@@ -423,6 +564,233 @@ int32_t SimulatedBluetoothStack::LastSocketError() {
   std::lock_guard<std::mutex> lock(mutex_);
   Record("WSAGetLastError() = " + std::to_string(last_socket_error));
   return last_socket_error;
+}
+
+// "ioctlsocket(1001, FIONBIO, 1) = 0"
+int32_t SimulatedBluetoothStack::IoctlSocket(kestro::SocketHandle socket, uint32_t command,
+                                             uint32_t* argument) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string call =
+      "ioctlsocket(" + std::to_string(socket) + ", " +
+      (command == kestro::kNonBlockingIo ? std::string("FIONBIO")
+                                         : HexNumber(static_cast<int32_t>(command))) +
+      ", " + (argument != nullptr ? std::to_string(*argument) : std::string("null")) + ") = ";
+  const auto open = sockets_.find(socket);
+  if (open == sockets_.end()) {
+    Record(call + "-1");
+    Fault("ioctlsocket on a socket that is not open");
+    return Fail(kWsaNotSocket);
+  }
+  const int32_t error = non_blocking_error_ != 0            ? non_blocking_error_
+                        : argument == nullptr               ? kWsaFault
+                        : command != kestro::kNonBlockingIo ? kWsaInvalidArgument
+                                                            : 0;
+  if (error != 0) {
+    Record(call + "-1");
+    return Fail(error);
+  }
+  open->second.non_blocking = *argument != 0;
+  Record(call + "0");
+  return 0;
+}
+
+// "select(read 1001, write 1001 1002, except -, 0.100000 s) = 1; write 1002": each set given,
+// the time-out ("for ever" when null), and each socket found ready.
+int32_t SimulatedBluetoothStack::Select(kestro::SocketSet* read, kestro::SocketSet* write,
+                                        kestro::SocketSet* except,
+                                        const kestro::WaitTime* timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  struct Watched {
+    const char* name;
+    kestro::SocketSet* set;
+  };
+  const Watched watched[] = {{"read", read}, {"write", write}, {"except", except}};
+  std::string call = "select(";
+  size_t watching = 0;
+  bool too_many = false;
+  for (const Watched& w : watched) {
+    if (w.set == nullptr) continue;
+    too_many = too_many || w.set->count > kestro::kSocketSetSize;
+    const uint32_t count = std::min<uint32_t>(w.set->count, kestro::kSocketSetSize);
+    call += std::string(w.name) + (count == 0 ? " -" : "");
+    for (uint32_t i = 0; i < count; ++i) call += " " + std::to_string(w.set->sockets[i]);
+    call += ", ";
+    watching += count;
+  }
+  char wait_text[32] = "for ever";
+  if (timeout != nullptr) {
+    std::snprintf(wait_text, sizeof wait_text, "%d.%06d s", static_cast<int>(timeout->seconds),
+                  static_cast<int>(timeout->microseconds));
+  }
+  call += std::string(wait_text) + ") = ";
+  if (watching == 0 || too_many ||
+      (timeout != nullptr && (timeout->seconds < 0 || timeout->microseconds < 0))) {
+    Record(call + "-1");
+    return Fail(kWsaInvalidArgument);
+  }
+  std::vector<std::pair<kestro::SocketHandle, uint64_t>> serials;
+  for (const Watched& w : watched) {
+    for (uint32_t i = 0; w.set != nullptr && i < w.set->count; ++i) {
+      const auto open = sockets_.find(w.set->sockets[i]);
+      if (open == sockets_.end()) {
+        Record(call + "-1");
+        Fault("select on a socket that is not open");
+        return Fail(kWsaNotSocket);
+      }
+      serials.emplace_back(open->first, open->second.serial);
+    }
+  }
+  const auto any_closed = [&] {
+    return std::any_of(serials.begin(), serials.end(),
+                       [&](const auto& s) { return !IsOpen(s.first, s.second); });
+  };
+  // Whether the socket is ready for the set at index 0 (read), 1 (write) or 2 (except).
+  const auto is_ready = [&](size_t kind, kestro::SocketHandle handle) {
+    Socket& socket = sockets_[handle];
+    const Clock::time_point now = Clock::now();
+    Settle(socket, now);
+    if (kind == 2) return socket.connect_failed;
+    if (socket.peer == 0) return false;
+    if (kind == 0) return !socket.unread.empty() || PrinterClosed(socket);
+    // Writable when a send would not answer 10035: it takes bytes or fails at once.
+    const SendOutcome outcome = PlanSend(socket, printers_[socket.peer].behaviour, 1);
+    return outcome.error != 0 || (!outcome.stalled && now >= socket.busy_until);
+  };
+  const auto count_ready = [&] {
+    int32_t ready = 0;
+    for (size_t kind = 0; kind < 3; ++kind) {
+      for (uint32_t i = 0; watched[kind].set != nullptr && i < watched[kind].set->count; ++i) {
+        ready += is_ready(kind, watched[kind].set->sockets[i]) ? 1 : 0;
+      }
+    }
+    return ready;
+  };
+  // A connect completing or a printer done with its part changes the answer without a call.
+  const auto next_change = [&] {
+    Clock::time_point next = Clock::time_point::max();
+    for (const auto& s : serials) {
+      const Socket& socket = sockets_[s.first];
+      if (socket.connecting_to != 0) next = std::min(next, socket.connect_done);
+      if (socket.busy_until > Clock::now()) next = std::min(next, socket.busy_until);
+    }
+    return next;
+  };
+  Clock::time_point deadline = Clock::now();
+  if (timeout != nullptr) {
+    deadline +=
+        std::chrono::seconds(timeout->seconds) + std::chrono::microseconds(timeout->microseconds);
+  }
+  const WaitEnd end = Wait(
+      lock, kInvalidSocket, 0, timeout != nullptr ? &deadline : nullptr,
+      [&] { return any_closed() || count_ready() > 0; }, next_change);
+  if (end == WaitEnd::kStackGone || any_closed()) {
+    Record(call + "-1");
+    return Fail(CutShortError(end != WaitEnd::kStackGone));
+  }
+  int32_t ready = 0;
+  std::string found;
+  for (size_t kind = 0; kind < 3; ++kind) {
+    kestro::SocketSet* set = watched[kind].set;
+    if (set == nullptr) continue;
+    kestro::SocketSet kept;
+    for (uint32_t i = 0; i < set->count; ++i) {
+      if (!is_ready(kind, set->sockets[i])) continue;
+      kept.sockets[kept.count++] = set->sockets[i];
+      found += (found.empty() ? "; " : ", ") + std::string(watched[kind].name) + " " +
+               std::to_string(set->sockets[i]);
+    }
+    ready += static_cast<int32_t>(kept.count);
+    *set = kept;
+  }
+  Record(call + std::to_string(ready) + found);
+  return ready;
+}
+
+// "getsockopt(1001, 0xFFFF, 0x1007, 4) = 0; 4D 27 00 00": SO_ERROR (read once, then 0),
+// SO_SNDTIMEO and SO_RCVTIMEO.
+int32_t SimulatedBluetoothStack::GetSocketOption(kestro::SocketHandle socket, int32_t level,
+                                                 int32_t name, uint8_t* value, int32_t* length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string call =
+      "getsockopt(" + std::to_string(socket) + ", " + HexNumber(level) + ", " + HexNumber(name) +
+      ", " + (length != nullptr ? std::to_string(*length) : std::string("null")) + ") = ";
+  const auto open = sockets_.find(socket);
+  if (open == sockets_.end()) {
+    Record(call + "-1");
+    Fault("getsockopt on a socket that is not open");
+    return Fail(kWsaNotSocket);
+  }
+  Socket& s = open->second;
+  Settle(s, Clock::now());
+  uint32_t number = 0;
+  int32_t error = 0;
+  if (value == nullptr || length == nullptr || *length < 4) {
+    error = kWsaFault;
+  } else if (level == kestro::kSocketLevel && name == kestro::kOptionError) {
+    number = static_cast<uint32_t>(std::exchange(s.pending_error, 0));
+  } else if (level == kestro::kSocketLevel && name == kestro::kOptionSendTimeout) {
+    number = s.send_timeout_ms;
+  } else if (level == kestro::kSocketLevel && name == kestro::kOptionReceiveTimeout) {
+    number = s.receive_timeout_ms;
+  } else {
+    error = kWsaNoProtocolOption;
+  }
+  if (error != 0) {
+    Record(call + "-1");
+    return Fail(error);
+  }
+  for (int i = 0; i < 4; ++i) value[i] = static_cast<uint8_t>(number >> (8 * i));
+  *length = 4;
+  Record(call + "0; " + Hex(value, 4));
+  return 0;
+}
+
+// "recv(1001, 256) = 3": what the printer said and the host has not read yet, then 0 once the
+// printer closed the link. With nothing to read a non-blocking socket answers "= -1" (10035);
+// a blocking one waits for SO_RCVTIMEO (10060), or for ever when the printer ignores it.
+int32_t SimulatedBluetoothStack::Receive(kestro::SocketHandle socket, uint8_t* data, int32_t length,
+                                         int32_t flags) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const std::string call = "recv(" + std::to_string(socket) + ", " + std::to_string(length) +
+                           (flags != 0 ? ", flags " + std::to_string(flags) : "") + ") = ";
+  const auto open = sockets_.find(socket);
+  if (open != sockets_.end()) Settle(open->second, Clock::now());
+  if (open == sockets_.end() || open->second.peer == 0) {
+    Record(call + "-1");
+    Fault("recv on a socket that is not connected");
+    return Fail(open == sockets_.end() ? kWsaNotSocket : kWsaNotConnected);
+  }
+  if (length < 0 || (data == nullptr && length > 0)) {
+    Record(call + "-1");
+    return Fail(kWsaFault);
+  }
+  const uint64_t serial = open->second.serial;
+  const auto readable = [&] {
+    const Socket& s = sockets_[socket];
+    return !s.unread.empty() || PrinterClosed(s);
+  };
+  if (!readable()) {
+    const Socket& s = open->second;
+    if (s.non_blocking) {
+      Record(call + "-1");
+      return Fail(kWsaWouldBlock);
+    }
+    const bool timed = printers_[s.peer].behaviour.honour_timeouts && s.receive_timeout_ms > 0;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(timed ? s.receive_timeout_ms : 0);
+    const WaitEnd end = Wait(lock, socket, serial, timed ? &deadline : nullptr, readable);
+    if (end != WaitEnd::kReady) {
+      Record(call + "-1");
+      return Fail(end == WaitEnd::kDeadline ? kWsaTimedOut
+                                            : CutShortError(end == WaitEnd::kClosed));
+    }
+  }
+  std::vector<uint8_t>& unread = sockets_[socket].unread;
+  const size_t size = std::min(unread.size(), static_cast<size_t>(length));
+  std::copy(unread.begin(), unread.begin() + static_cast<ptrdiff_t>(size), data);
+  unread.erase(unread.begin(), unread.begin() + static_cast<ptrdiff_t>(size));
+  Record(call + std::to_string(size));
+  return static_cast<int32_t>(size);
 }
 
 kestro::StackHandle SimulatedBluetoothStack::NewHandle(HandleKind kind) {
@@ -533,6 +901,12 @@ bool SimulatedBluetoothStack::CloseHandle(kestro::StackHandle handle) {
 int64_t SimulatedBluetoothStack::SystemTimeTicks() {
   std::lock_guard<std::mutex> lock(mutex_);
   return clock_;
+}
+
+// Not recorded, like the wall clock: how often the bridge reads it depends on timing.
+int64_t SimulatedBluetoothStack::MonotonicMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace kestro_standin

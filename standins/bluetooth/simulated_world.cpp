@@ -199,6 +199,25 @@ class LineParser {
       behaviour->connect_error = static_cast<int32_t>(*code);
       return "";
     }
+    if (key == "timeouts") {
+      if (value != "honoured" && value != "ignored") return bad_value + " (honoured or ignored)";
+      behaviour->honour_timeouts = value == "honoured";
+      return "";
+    }
+    if (key == "says") {
+      std::vector<uint8_t> bytes;
+      for (size_t i = 0; i + 1 < value.size(); i += 2) {
+        const int high = kestro::HexDigitValue(value[i]);
+        const int low = kestro::HexDigitValue(value[i + 1]);
+        if (high < 0 || low < 0) break;
+        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+      }
+      if (value.empty() || bytes.size() * 2 != value.size()) {
+        return bad_value + " (an even number of hex digits)";
+      }
+      behaviour->says = std::move(bytes);
+      return "";
+    }
     int64_t minimum = 0;
     int64_t maximum = INT32_MAX;
     int64_t* target64 = nullptr;
@@ -217,9 +236,16 @@ class LineParser {
     } else if (key == "drop-error") {
       target32 = &behaviour->drop_error;
       minimum = 1;
+    } else if (key == "close-after") {
+      target64 = &behaviour->close_after;
+      maximum = INT64_MAX / 16;
+    } else if (key == "stall-after") {
+      target64 = &behaviour->stall_after;
+      maximum = INT64_MAX / 16;
     } else {
       return "unknown printer setting " + Quoted(setting) +
-             " (connect, connect-ms, rate, max-part, drop-after, drop-error)";
+             " (connect, connect-ms, rate, max-part, drop-after, drop-error, close-after, "
+             "stall-after, timeouts, says)";
     }
     const std::optional<int64_t> number = ParseNumber(value, maximum);
     if (!number) return bad_value;

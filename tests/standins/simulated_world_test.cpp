@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -44,6 +47,39 @@ class WorldTest : public ::testing::Test {
     const std::vector<uint8_t> bytes(static_cast<size_t>(length), 0x55);
     return stack_.Send(socket, bytes.data(), length, 0);
   }
+  // A non-blocking socket whose connect to address is under way.
+  kestro::SocketHandle StartConnect(uint64_t address) {
+    const kestro::SocketHandle socket = stack_.OpenSocket(32, 1, 3);
+    uint32_t on = 1;
+    EXPECT_EQ(stack_.IoctlSocket(socket, kestro::kNonBlockingIo, &on), 0);
+    const kestro::RfcommSocketAddress rfcomm = kestro::MakeRfcommSocketAddress(address);
+    EXPECT_EQ(stack_.ConnectSocket(socket, rfcomm.data(), 30), kestro::kSocketError);
+    EXPECT_EQ(stack_.LastSocketError(), 10035);
+    return socket;
+  }
+  // The sets select finds socket in within wait_ms, e.g. "read write", or "" after the wait.
+  std::string Ready(kestro::SocketHandle socket, int32_t wait_ms) {
+    kestro::SocketSet sets[3];
+    for (kestro::SocketSet& set : sets) set = kestro::SocketSet{1, {socket}};
+    const kestro::WaitTime wait{wait_ms / 1000, wait_ms % 1000 * 1000};
+    EXPECT_NE(stack_.Select(&sets[0], &sets[1], &sets[2], &wait), kestro::kSocketError);
+    std::string ready;
+    for (int i = 0; i < 3; ++i) {
+      if (sets[i].count == 1) ready += std::string(ready.empty() ? "" : " ") + kSetNames[i];
+    }
+    return ready;
+  }
+  // recv's result, then what was read or the error: "2: 10 12", "0", "-1: 10035".
+  std::string Receive(kestro::SocketHandle socket) {
+    uint8_t bytes[8];
+    const int32_t got = stack_.Receive(socket, bytes, sizeof bytes, 0);
+    std::string text = std::to_string(got);
+    if (got < 0) return text + ": " + std::to_string(stack_.LastSocketError());
+    for (int32_t i = 0; i < got; ++i) text += (i == 0 ? ": " : " ") + std::to_string(bytes[i]);
+    return text;
+  }
+
+  static constexpr const char* kSetNames[3] = {"read", "write", "except"};
 
   SimulatedBluetoothStack stack_;
 };
@@ -135,6 +171,135 @@ TEST_F(WorldTest, WithoutARadioConnectsFailWithNetworkDown) {
   EXPECT_EQ(stack_.LastSocketError(), 10050);
 }
 
+TEST_F(WorldTest, NonBlockingConnectsEndInSelectAfterConnectMs) {
+  Load(
+      "printer 00:00:00:00:00:01 connect-ms=100\nprinter 00:00:00:00:00:02 connect=10061 "
+      "connect-ms=100\n");
+  stack_.TakeCalls();
+  const struct {
+    uint64_t address;
+    const char* set;
+    const char* error;  // SO_ERROR's bytes
+  } cases[] = {{1, "write", "00 00 00 00"}, {2, "except", "4D 27 00 00"}};
+  for (const auto& c : cases) {
+    const Clock::time_point start = Clock::now();
+    const kestro::SocketHandle socket = StartConnect(c.address);
+    EXPECT_EQ(Ready(socket, 0), "");
+    EXPECT_EQ(Ready(socket, 1000), c.set);
+    EXPECT_GE(MillisecondsSince(start), 95);
+    uint8_t error[4];
+    int32_t size = 4;
+    stack_.GetSocketOption(socket, kestro::kSocketLevel, kestro::kOptionError, error, &size);
+    stack_.CloseSocket(socket);
+    const std::string address = c.address == 1 ? "01" : "02";
+    // The closed handle is handed out again.
+    EXPECT_EQ(stack_.TakeCalls(),
+              (std::vector<std::string>{
+                  "socket(32, 1, 3) = 1001", "ioctlsocket(1001, FIONBIO, 1) = 0",
+                  "connect(1001, 00:00:00:00:00:" + address + " SPP, 30) = -1",
+                  "WSAGetLastError() = 10035",
+                  "select(read 1001, write 1001, except 1001, 0.000000 s) = 0",
+                  "select(read 1001, write 1001, except 1001, 1.000000 s) = 1; " +
+                      std::string(c.set) + " 1001",
+                  "getsockopt(1001, 0xFFFF, 0x1007, 4) = 0; " + std::string(c.error),
+                  "closesocket(1001) = 0"}));
+  }
+  // A stack that refuses non-blocking mode leaves the socket blocking.
+  stack_.SetNonBlockingError(10045);
+  const kestro::SocketHandle socket = stack_.OpenSocket(32, 1, 3);
+  uint32_t on = 1;
+  EXPECT_EQ(stack_.IoctlSocket(socket, kestro::kNonBlockingIo, &on), kestro::kSocketError);
+  EXPECT_EQ(stack_.LastSocketError(), 10045);
+  const kestro::RfcommSocketAddress rfcomm = kestro::MakeRfcommSocketAddress(1);
+  EXPECT_EQ(stack_.ConnectSocket(socket, rfcomm.data(), 30), 0);
+  EXPECT_EQ(stack_.faults(), std::vector<std::string>());
+}
+
+TEST_F(WorldTest, NonBlockingSendsTakeWhatThePrinterCanTakeNow) {
+  Load(
+      "printer 00:00:00:00:00:01 rate=1000 max-part=100 stall-after=150\n"
+      "printer 00:00:00:00:00:02 close-after=4 says=1012 drop-error=10053\n"
+      "printer 00:00:00:00:00:03 drop-after=2\n");
+  const kestro::SocketHandle busy = StartConnect(1);
+  EXPECT_EQ(Ready(busy, 1000), "write");
+  EXPECT_EQ(Send(busy, 300), 100);
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(Send(busy, 200), kestro::kSocketError);  // still printing the first 100 bytes
+  EXPECT_EQ(stack_.LastSocketError(), 10035);
+  EXPECT_EQ(Ready(busy, 1000), "write");
+  EXPECT_GE(MillisecondsSince(start), 90);
+  EXPECT_EQ(Send(busy, 200), 50);  // up to the stall
+  EXPECT_EQ(Ready(busy, 300), "");
+  EXPECT_EQ(Send(busy, 200), kestro::kSocketError);
+  EXPECT_EQ(stack_.LastSocketError(), 10035);
+
+  const kestro::SocketHandle closing = StartConnect(2);
+  EXPECT_EQ(Ready(closing, 1000), "read write");  // it says something at once
+  EXPECT_EQ(Receive(closing), "2: 16 18");
+  EXPECT_EQ(Receive(closing), "-1: 10035");
+  EXPECT_EQ(Send(closing, 10), 4);
+  EXPECT_EQ(Ready(closing, 0), "read write");
+  EXPECT_EQ(Receive(closing), "0");
+  EXPECT_EQ(Send(closing, 10), kestro::kSocketError);
+  EXPECT_EQ(stack_.LastSocketError(), 10053);
+
+  // A link that drops shows nothing to recv; only the next send fails.
+  const kestro::SocketHandle dropping = StartConnect(3);
+  EXPECT_EQ(Ready(dropping, 1000), "write");
+  EXPECT_EQ(Send(dropping, 10), 2);
+  EXPECT_EQ(Receive(dropping), "-1: 10035");
+  EXPECT_EQ(Send(dropping, 10), kestro::kSocketError);
+  EXPECT_EQ(stack_.LastSocketError(), 10054);
+  EXPECT_EQ(stack_.ReceivedCount(1) + stack_.ReceivedCount(2) + stack_.ReceivedCount(3), 156u);
+  EXPECT_EQ(stack_.faults(), std::vector<std::string>());
+}
+
+TEST_F(WorldTest, BlockingCallsHonourOrIgnoreTheirTimeOuts) {
+  Load(
+      "printer 00:00:00:00:00:01 rate=1000\nprinter 00:00:00:00:00:02 rate=1000 "
+      "timeouts=ignored\n");
+  const struct {
+    uint64_t address;
+    int32_t sent;
+    int64_t at_least_ms;
+  } sends[] = {{1, kestro::kSocketError, 95}, {2, 300, 290}};
+  for (const auto& c : sends) {
+    const kestro::SocketHandle socket = Connect(c.address, 100);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(Send(socket, 300), c.sent);  // 300 ms at the rate, 100 ms allowed
+    EXPECT_GE(MillisecondsSince(start), c.at_least_ms);
+    const uint8_t timeout[4] = {100, 0, 0, 0};
+    stack_.SetSocketOption(socket, kestro::kSocketLevel, kestro::kOptionReceiveTimeout, timeout, 4);
+    if (c.address == 1) {
+      EXPECT_EQ(Receive(socket), "-1: 10060");
+      stack_.CloseSocket(socket);
+      continue;
+    }
+    // A recv that ignores its time-out ends when the socket is closed under it.
+    auto waiting = std::async(std::launch::async, [&] { return Receive(socket); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    stack_.CloseSocket(socket);
+    EXPECT_EQ(waiting.get(), "-1: 10038");
+  }
+  // And when the stack goes away.
+  auto stack = std::make_unique<SimulatedBluetoothStack>();
+  stack->StartWinsock(kestro::kWinsockVersion22);
+  const kestro::SocketHandle socket = stack->OpenSocket(32, 1, 3);
+  std::promise<void> entered;
+  stack->SetConnectHook([&](uint64_t) { entered.set_value(); });
+  PrinterBehaviour forever;
+  forever.connect_time_ms = 600000;
+  stack->SetPrinter(1, forever);
+  auto connecting = std::async(std::launch::async, [&] {
+    const kestro::RfcommSocketAddress rfcomm = kestro::MakeRfcommSocketAddress(1);
+    return stack->ConnectSocket(socket, rfcomm.data(), 30);
+  });
+  entered.get_future().wait();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  stack.reset();
+  EXPECT_EQ(connecting.get(), kestro::kSocketError);
+}
+
 TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
   const std::pair<std::string, std::string> cases[] = {
       {"printer 00:00:00:00:00:09 rate=10", "printer 00:00:00:00:00:09 given twice"},
@@ -160,7 +325,17 @@ TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
       {"printer", "printer needs an address"},
       {"printer 00:11:22:33:44:55 speed=9600",
        "unknown printer setting \"speed=9600\" (connect, connect-ms, rate, max-part, drop-after, "
-       "drop-error)"},
+       "drop-error, close-after, stall-after, timeouts, says)"},
+      {"printer 00:11:22:33:44:55 close-after=-1", "bad value for close-after: \"-1\""},
+      {"printer 00:11:22:33:44:55 stall-after=x", "bad value for stall-after: \"x\""},
+      {"printer 00:11:22:33:44:55 timeouts=often",
+       "bad value for timeouts: \"often\" (honoured or ignored)"},
+      {"printer 00:11:22:33:44:55 says=1",
+       "bad value for says: \"1\" (an even number of hex digits)"},
+      {"printer 00:11:22:33:44:55 says=1G",
+       "bad value for says: \"1G\" (an even number of hex digits)"},
+      {"printer 00:11:22:33:44:55 says=",
+       "bad value for says: \"\" (an even number of hex digits)"},
       {"printer 00:11:22:33:44:55 connect=refused",
        "bad value for connect: \"refused\" (ok or a Winsock error code)"},
       {"printer 00:11:22:33:44:55 rate=-5", "bad value for rate: \"-5\""},

@@ -91,9 +91,9 @@ TEST_F(ManagerTest, ConnectionTableOpensOneSocketPerAddressAndClosesItOnce) {
   ASSERT_TRUE(manager_->Connect(kOtherPrinterText));
   Forget();
   manager_->Dispose();
-  // Key order: "00:11:…" (socket 1003) before "AA:BB:CC:DD:EE:F" (socket 1002).
+  // Key order: "00:11:…" (socket 1001, handed out again) before "AA:BB:CC:DD:EE:F" (1002).
   EXPECT_EQ(stack_.TakeCalls(),
-            (Lines{"closesocket(1003) = 0", "closesocket(1002) = 0", "WSACleanup() = 0"}));
+            (Lines{"closesocket(1001) = 0", "closesocket(1002) = 0", "WSACleanup() = 0"}));
   EXPECT_FALSE(manager_->IsConnected(kOtherPrinterText));
   EXPECT_FALSE(manager_->IsConnected("AA:BB:CC:DD:EE:F"));
   log_.TakeLines();
@@ -140,7 +140,6 @@ TEST_F(ManagerTest, ConnectFailuresAreExplainedAndLeaveNoEntry) {
   }
   EXPECT_EQ(stack_.calls(), Lines{});
   Lines events(invalid.size(), "onPrintFailedWindows {error: Invalid MAC address, jobUuid: job-1}");
-  int socket = 1001;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
     PrinterBehaviour refusing;
@@ -158,14 +157,13 @@ TEST_F(ManagerTest, ConnectFailuresAreExplainedAndLeaveNoEntry) {
                                       attempt,
                                       {"BluetoothManager: Failed to connect for print"}}));
     Lines calls;
-    for (const int id : {socket, socket + 1}) {
-      const std::string s = std::to_string(id);
-      Lines attempt_calls = SocketCalls(id, kPrinterText);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const std::string s = "1001";  // each closed socket's handle is handed out again
+      Lines attempt_calls = SocketCalls(1001, kPrinterText);
       attempt_calls.back() = "connect(" + s + ", AA:BB:CC:DD:EE:FF SPP, 30) = -1";
       calls = Join(
           {calls, attempt_calls, {"WSAGetLastError() = " + code, "closesocket(" + s + ") = 0"}});
     }
-    socket += 2;
     EXPECT_EQ(stack_.TakeCalls(), calls);
     EXPECT_FALSE(manager_->IsConnected(kPrinterText));
     events.push_back("onPrintFailedWindows {error: Connection failed, jobUuid: job-" + code + "}");
@@ -215,8 +213,8 @@ TEST_F(ManagerTest, JobsConnectOnceSendInPartsAndReconnectAfterAFailedSend) {
     bool drop_link;  // switched off and on again after connecting
     std::string socket, sent, code;
   } cases[] = {{PrinterBehaviour(), true, "1001", "-1", "10054"},
-               {stalled, false, "1003", "0", "0"},
-               {stalled_with_code, false, "1004", "0", "10035"}};
+               {stalled, false, "1001", "0", "0"},
+               {stalled_with_code, false, "1001", "0", "10035"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     stack_.SetPrinter(kPrinter, c.printer);
@@ -235,7 +233,7 @@ TEST_F(ManagerTest, JobsConnectOnceSendInPartsAndReconnectAfterAFailedSend) {
   }
   stack_.SetPrinter(kPrinter);
   EXPECT_TRUE(manager_->PrintBytes(kPrinterText, {9}, "printer-1", "job-4"));
-  EXPECT_EQ(stack_.calls(), Join({SocketCalls(1005, kPrinterText), {"send(1005, 1) = 1"}}));
+  EXPECT_EQ(stack_.calls(), Join({SocketCalls(1001, kPrinterText), {"send(1001, 1) = 1"}}));
   receipt.push_back(9);
   EXPECT_EQ(stack_.Received(kPrinter), receipt);
   EXPECT_EQ(events_.JobEvents(),
@@ -370,7 +368,8 @@ TEST_F(ManagerTest, ASocketTakenAwayDuringSendIsClosedOnce) {
     for (const std::string& call : stack_.TakeCalls()) {
       if (call.rfind("closesocket", 0) == 0) closes.push_back(call);
     }
-    EXPECT_EQ(closes, Lines{dispose ? "closesocket(1002) = 0" : "closesocket(1001) = 0"});
+    // After Dispose the new connection got the job's handle value back, and keeps it.
+    EXPECT_EQ(closes, Lines{"closesocket(1001) = 0"});
     const Lines lines = log_.TakeLines();
     EXPECT_NE(
         std::find(lines.begin(), lines.end(), "BluetoothManager: Send failed with error: 10038"),
