@@ -278,6 +278,7 @@ void SimulatedBluetoothStack::Connected(Socket& socket, uint64_t peer) {
   Printer& printer = printers_[peer];
   socket.peer = peer;
   socket.connecting_to = 0;
+  socket.nothing_sent = true;
   socket.unread = printer.behaviour.says;
   ++printer.connects;
 }
@@ -462,6 +463,7 @@ int32_t SimulatedBluetoothStack::Send(kestro::SocketHandle socket, const uint8_t
   } else {
     outcome = PlanSend(sockets_[socket], printers_[peer].behaviour, length);
   }
+  if (IsOpen(socket, serial)) sockets_[socket].nothing_sent = false;
   if (outcome.error == 0 && sockets_[socket].non_blocking) {
     Socket& open = sockets_[socket];
     const Clock::time_point now = Clock::now();
@@ -654,7 +656,8 @@ int32_t SimulatedBluetoothStack::Select(kestro::SocketSet* read, kestro::SocketS
     if (kind == 0) return !socket.unread.empty() || PrinterClosed(socket);
     // Writable when a send would not answer 10035: it takes bytes or fails at once.
     const SendOutcome outcome = PlanSend(socket, printers_[socket.peer].behaviour, 1);
-    return outcome.error != 0 || (!outcome.stalled && now >= socket.busy_until);
+    return socket.nothing_sent || outcome.error != 0 ||
+           (!outcome.stalled && now >= socket.busy_until);
   };
   const auto count_ready = [&] {
     int32_t ready = 0;

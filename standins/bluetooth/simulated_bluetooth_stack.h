@@ -145,6 +145,7 @@ class SimulatedBluetoothStack : public kestro::BluetoothStack {
     uint64_t connecting_to = 0;      // a non-blocking connect in progress, until connect_done
     Clock::time_point connect_done;  // when it completes
     bool connect_failed = false;     // it failed: the exception set reports it
+    bool nothing_sent = false;       // connected, no send yet: the write set reports the connect
     int32_t pending_error = 0;       // SO_ERROR
     Clock::time_point busy_until;    // the printer is still taking the last non-blocking part
     std::vector<uint8_t> unread;     // what the printer said and the host has not read

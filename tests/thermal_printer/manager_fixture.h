@@ -111,12 +111,22 @@ inline std::vector<std::string> SocketLines(const std::string& address) {
           "BluetoothManager: RFCOMM connection successful!"};
 }
 
-// The stack calls of a successful CreateRfcommSocket that gets socket id.
+// The stack calls of a successful CreateRfcommSocket that gets socket id: non-blocking, its
+// connect completing in select's write set at once.
 inline std::vector<std::string> SocketCalls(int id, const std::string& address) {
   const std::string s = std::to_string(id);
-  return {"socket(32, 1, 3) = " + s, "setsockopt(" + s + ", 0xFFFF, 0x1006, 98 3A 00 00) = 0",
+  return {"socket(32, 1, 3) = " + s,
+          "setsockopt(" + s + ", 0xFFFF, 0x1006, 98 3A 00 00) = 0",
           "setsockopt(" + s + ", 0xFFFF, 0x1005, 98 3A 00 00) = 0",
-          "connect(" + s + ", " + address + " SPP, 30) = 0"};
+          "ioctlsocket(" + s + ", FIONBIO, 1) = 0",
+          "connect(" + s + ", " + address + " SPP, 30) = -1",
+          "WSAGetLastError() = 10035",
+          "select(write " + s + ", except " + s + ", 0.050000 s) = 1; write " + s};
+}
+
+// The check of a kept link that finds nothing to read: alive as far as can be seen.
+inline std::string ProbeCall(int id) {
+  return "select(read " + std::to_string(id) + ", 0.000000 s) = 0";
 }
 
 inline std::vector<std::string> Join(std::vector<std::vector<std::string>> parts) {
@@ -171,11 +181,15 @@ class Gate {
 
 class ManagerTest : public ::testing::Test {
  protected:
+  // The bridge's deadlines, shortened: connect 1 s, progress 0.5 s, waits of 50 ms.
+  static constexpr kestro::LinkDeadlines kDeadlines{1000, 500, 50};
+
   // The manager owns a forwarding wrapper, so the stack outlives it and its destruction can
   // be observed.
   ManagerTest()
       : manager_(std::make_unique<kestro::BluetoothManager>(
-            events_.Channel(), std::make_unique<kestro::BluetoothStackWrapper>(&stack_))) {}
+            events_.Channel(), std::make_unique<kestro::BluetoothStackWrapper>(&stack_),
+            kDeadlines)) {}
 
   // Starts Winsock and forgets what that logged and called.
   void InitializeQuietly() {

@@ -318,7 +318,8 @@ TEST_F(PluginTest, PrintJobsReplyAndSendTheirEventsInLogOrder) {
       printed.insert(printed.end(), job.bytes.begin(), job.bytes.end());
       expected.push_back("onPrintSuccessWindows {jobUuid: " + id + ", printerUuid: printer-7}");
     } else {
-      expected.push_back("onPrintFailedWindows {error: " + job.failure + ", jobUuid: " + id + "}");
+      expected.push_back("onPrintFailedWindows {bytesSent: 0L, error: " + job.failure +
+                         ", jobUuid: " + id + "}");
     }
   }
   const Lines events = Events(true);
