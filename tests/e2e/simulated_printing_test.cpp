@@ -55,6 +55,15 @@ std::vector<std::string> SocketLogs(const std::string& address) {
                "Attempting RFCOMM connect..."});
 }
 
+// The timestamp of a log event's transcript line: its last 8 bytes, little-endian.
+int64_t Timestamp(const std::string& line) {
+  int64_t timestamp = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    timestamp |= std::stoll(line.substr(line.size() - 16 + 2 * i, 2), nullptr, 16) << (8 * i);
+  }
+  return timestamp;
+}
+
 std::string AddressArguments(const std::string& address) {
   return Map({{Str("macAddress"), Str(address)}, {Str("printerUuid"), Str("printer-1")}});
 }
@@ -70,9 +79,10 @@ std::string PrintSucceeded(const std::string& job) {
               Call("onPrintSuccessWindows",
                    Map({{Str("jobUuid"), Str(job)}, {Str("printerUuid"), Str("printer-1")}})));
 }
-std::string PrintFailed(const std::string& job, const std::string& error) {
-  return Line("event", Call("onPrintFailedWindows",
-                            Map({{Str("error"), Str(error)}, {Str("jobUuid"), Str(job)}})));
+std::string PrintFailed(const std::string& job, const std::string& error, int64_t sent = 0) {
+  return Line("event", Call("onPrintFailedWindows", Map({{Str("bytesSent"), wire::Int64(sent)},
+                                                         {Str("error"), Str(error)},
+                                                         {Str("jobUuid"), Str(job)}})));
 }
 
 std::string Receipt(const std::string& title, size_t size) {
@@ -117,8 +127,13 @@ class PrintingTest : public ::testing::Test {
     std::vector<std::string> lines;
     for (const std::string& call : calls) lines.push_back(Line("send", call));
     lines.push_back("close");
+    return RunScript(world, lines);
+  }
+  // As Run, for script lines as they are.
+  std::vector<std::string> RunScript(const std::optional<std::string>& world,
+                                     const std::vector<std::string>& lines) {
     Start(world, lines);
-    EXPECT_EQ(host_->WaitForExit(60000), 0u);
+    EXPECT_EQ(host_->WaitForExit(120000), 0u);
     const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
@@ -133,11 +148,7 @@ class PrintingTest : public ::testing::Test {
         continue;
       }
       traffic.push_back(line.substr(0, line.size() - 16) + kTimestampMask);
-      // The last 8 bytes of the line, little-endian.
-      int64_t timestamp = 0;
-      for (size_t i = 0; i < 8; ++i) {
-        timestamp |= std::stoll(line.substr(line.size() - 16 + 2 * i, 2), nullptr, 16) << (8 * i);
-      }
+      const int64_t timestamp = Timestamp(line);
       EXPECT_LT(std::llabs(now - timestamp), 60000) << line;
       timestamps_[traffic.back()] = timestamp;
     }
@@ -148,6 +159,7 @@ class PrintingTest : public ::testing::Test {
   std::unique_ptr<HostProcess> host_;
   // The timestamp of each masked log line, the last one where a line repeats.
   std::map<std::string, int64_t> timestamps_;
+  int64_t LogTime(const std::string& text) { return timestamps_[Logs({text})[0]]; }
 };
 
 // Without a radio nothing prints, and the reason is given. The platform's Bluetooth under Wine
@@ -236,10 +248,10 @@ TEST_F(PrintingTest, SimulatedPrintersListConnectPrintDropAndRefuse) {
   EXPECT_THAT(host_->StandardErrorLines(), IsEmpty());
   EXPECT_TRUE(folder_->PrinterBytes("001122AABB01") == receipt + large + third);
   EXPECT_EQ(folder_->PrinterBytes("001122AABB02"), "");
-  // Sixteen parts of 125 ms each between the 64 KiB job's first and last log line.
-  EXPECT_GE(timestamps_[Logs({"Print successful, sent 65536 bytes"})[0]] -
-                timestamps_[Logs({"Printing 65536 bytes to " + kPrinter})[0]],
-            1900);
+  // Sixteen parts of 125 ms each: the last is taken 15 x 125 ms after the first.
+  EXPECT_GE(LogTime("Print successful, sent 65536 bytes") -
+                LogTime("Printing 65536 bytes to " + kPrinter),
+            1850);
 }
 
 // A slow printer must never freeze the till: the window answers while it prints, a second
@@ -307,6 +319,84 @@ TEST_F(PrintingTest, ThePrintingInTheBackgroundNeverFreezesTheWindow) {
                                 PrintSucceeded("job-slow"), Reply(wire::kTrue)}));
   EXPECT_TRUE(folder_->PrinterBytes("001122AABB01") == slow + last);
   EXPECT_EQ(folder_->PrinterBytes("001122AABB02"), quick);
+}
+
+// No printer holds the till, with the product's 15 s deadlines: a 200 000-byte image receipt at
+// 11 520 bytes a second prints whole; a printer that stops taking bytes fails its job 15 s after
+// its last progress, telling how much it took, while the long receipt prints on; a connect to a
+// printer that never answers gives up at 15 s; a printer switched off and on between jobs is
+// reconnected before the next one and isBleConnected notices it too; a printer's status bytes
+// do not cost its link.
+TEST_F(PrintingTest, LongReceiptsPrintWholeAndEveryWaitHasADeadline) {
+  const std::string printer = "00:11:22:AA:BB:0";
+  const std::string long_receipt = Receipt("IMAGE", 200000), stalled = Receipt("STALL", 5000);
+  const std::string first = Receipt("FIRST", 300), second = Receipt("SECOND", 300);
+  const std::string status = Call("isBleConnected", AddressArguments(printer + "4"));
+  const std::vector<std::string> traffic = RunScript(
+      "printer " + printer + "1 rate=11520\nprinter " + printer +
+          "2 rate=11520 stall-after=1000\nprinter " + printer + "3 connect-ms=600000\nprinter " +
+          printer + "4 close-after=300\nprinter " + printer + "5 says=1234\n",
+      {Line("send-async", PrintCall(printer + "1", "job-long", long_receipt)),
+       Line("send-async", PrintCall(printer + "2", "job-stalled", stalled)),
+       Line("send-async", Call("connectBle", AddressArguments(printer + "3"))),
+       Line("send", PrintCall(printer + "4", "job-first", first)),
+       Line("send", PrintCall(printer + "4", "job-second", second)), Line("send", status),
+       Line("send", Call("connectBle", AddressArguments(printer + "5"))),
+       Line("send", PrintCall(printer + "5", "job-status", "\x1b@")), "await-replies", "close"});
+  const auto count = [&](const std::string& line) {
+    return std::count(traffic.begin(), traffic.end(), line);
+  };
+  for (const char* job : {"job-long", "job-first", "job-second", "job-status"}) {
+    EXPECT_EQ(count(PrintSucceeded(job)), 1) << job;
+  }
+  EXPECT_EQ(count(PrintFailed("job-stalled", "Send failed: 10060", 1000)), 1);
+  EXPECT_EQ(count(Logs({"connect() failed with error 10060 (Connection timed out - printer may be "
+                        "off)"})[0]),
+            1);
+  EXPECT_EQ(count(Logs({"Connection to " + printer + "4 was closed by the printer"})[0]), 2);
+  EXPECT_EQ(count(Logs({"CreateRfcommSocket for " + printer + "5"})[0]), 1);
+  const auto after_status = std::find(traffic.begin(), traffic.end(), Line("send", status));
+  ASSERT_NE(after_status, traffic.end());
+  EXPECT_EQ(*std::find_if(after_status, traffic.end(),
+                          [](const std::string& line) { return line.rfind("reply", 0) == 0; }),
+            Reply(wire::kFalse));
+  EXPECT_TRUE(folder_->PrinterBytes("001122AABB01") == long_receipt);
+  EXPECT_EQ(folder_->PrinterBytes("001122AABB02"), stalled.substr(0, 1000));
+  EXPECT_EQ(folder_->PrinterBytes("001122AABB04"), first + second);
+  EXPECT_EQ(folder_->PrinterBytes("001122AABB05"), "\x1b@");
+  // Its last byte taken within the first 100 ms, the stalled job fails 15 s later.
+  const int64_t stall =
+      LogTime("Send failed with error: 10060") - LogTime("Printing 5000 bytes to " + printer + "2");
+  EXPECT_GE(stall, 15000);
+  EXPECT_LE(stall, 16500);
+  const int64_t connect =
+      LogTime("Failed to create RFCOMM socket") - LogTime("Connecting to " + printer + "3");
+  EXPECT_GE(connect, 15000);
+  EXPECT_LE(connect, 16500);
+  EXPECT_GE(LogTime("Print successful, sent 200000 bytes") -
+                LogTime("Printing 200000 bytes to " + printer + "1"),
+            17000);
+}
+
+// Closing the window while a printer that stopped taking bytes holds a job: the process still
+// exits with 0, within the job's deadline, 15 s after its last progress.
+TEST_F(PrintingTest, ClosingDuringAStalledJobExitsAtItsDeadline) {
+  Start("printer " + kPrinter + " stall-after=100\n",
+        {Line("send-async", PrintCall(kPrinter, "job-stalled", Receipt("STALL", 1000))),
+         "wait 1000", "close"});
+  EXPECT_EQ(host_->WaitForExit(60000), 0u);
+  const int64_t exited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+  int64_t printing = 0;
+  for (const std::string& line : folder_->Transcript()) {
+    const std::string masked = line.substr(0, line.size() - 16) + kTimestampMask;
+    if (masked == Logs({"Printing 1000 bytes to " + kPrinter})[0]) printing = Timestamp(line);
+  }
+  ASSERT_NE(printing, 0);
+  EXPECT_GE(exited - printing, 15000);
+  EXPECT_LE(exited - printing, 16000 + 500);
+  EXPECT_EQ(folder_->PrinterBytes("001122AABB01").size(), 100u);
 }
 
 }  // namespace
