@@ -131,6 +131,7 @@ void PrinterWorkScheduler::WakeOrStartWorkers() {
 }
 
 void PrinterWorkScheduler::WorkerLoop() {
+  ReserveCrashStack();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     PrinterWork work;

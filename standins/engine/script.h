@@ -41,6 +41,9 @@ struct ScriptCommand {
     kAwaitReplies,
     // reply-timeout <milliseconds>: how long send and await-replies wait (numbers[0]).
     kReplyTimeout,
+    // send-unreadable <channel> <hex>: as send, but the message's bytes pointer cannot be read,
+    // so the host's channel callback itself crashes on the UI thread.
+    kSendUnreadable,
   };
   Kind kind = Kind::kNothing;
   std::string channel;

@@ -82,10 +82,14 @@ class HostProcess {
   PROCESS_INFORMATION info_{};
 };
 
+// The top-level windows of `process_id` with this class and title now.
+std::vector<HWND> Windows(DWORD process_id, const wchar_t* window_class = kWindowClass);
 // The first top-level window of `process_id` with this class and title, polled for until found
 // or `timeout_ms` passed (0: one look); null when there is none.
 HWND WaitForWindow(DWORD process_id, const wchar_t* window_class = kWindowClass,
                    DWORD timeout_ms = kTimeoutMs);
+// Polls until the window is hidden; false when it still shows after `timeout_ms`.
+bool WaitUntilHidden(HWND window, DWORD timeout_ms = 5000);
 // The whole text of a message box.
 std::wstring DialogText(HWND dialog);
 
