@@ -41,8 +41,8 @@ struct ScriptCommand {
     kAwaitReplies,
     // reply-timeout <milliseconds>: how long send and await-replies wait (numbers[0]).
     kReplyTimeout,
-    // send-unreadable <channel> <hex>: as send, but the message's bytes pointer cannot be read,
-    // so the host's channel callback itself crashes on the UI thread.
+    // send-unreadable <channel> <hex>: as send-async, but the message's bytes cannot be read, so
+    // the host's channel callback crashes on the UI thread; the next line is posted first.
     kSendUnreadable,
   };
   Kind kind = Kind::kNothing;

@@ -256,8 +256,10 @@ void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t 
       }
       break;
     case ScriptCommand::Kind::kSendUnreadable:
+      // The next line is already on its way, as the engine's next message would be.
+      ScheduleNextScriptLine();
       engine->messenger->DeliverFromApplication(command.channel, command.bytes, true);
-      break;
+      return;
     case ScriptCommand::Kind::kSendAsync:
       if (const auto* handle =
               engine->messenger->DeliverFromApplication(command.channel, command.bytes)) {
