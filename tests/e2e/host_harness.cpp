@@ -104,9 +104,13 @@ bool RunFolder::WaitForTranscriptLine(const std::string& line) const {
   }
 }
 
-void RunFolder::UseSimulatedBluetooth(const std::string& world) {
-  executable_name_ = L"kestro_pos_simulated.exe";
+void RunFolder::UseExecutable(const std::wstring& name) {
+  executable_name_ = name;
   CopyBeside(BinaryFolder(), executable_name_, path_);
+}
+
+void RunFolder::UseSimulatedBluetooth(const std::string& world) {
+  UseExecutable(L"kestro_pos_simulated.exe");
   WriteFile(path_ + L"\\simulated_bluetooth.txt", world);
 }
 

@@ -48,6 +48,8 @@ class RunFolder {
   // Polls until the transcript holds `line`; false on time-out.
   bool WaitForTranscriptLine(const std::string& line) const;
 
+  // Runs this executable from beside this test instead.
+  void UseExecutable(const std::wstring& name);
   // Runs kestro_pos_simulated.exe instead, in the Bluetooth world `world`: the text of its
   // simulated_bluetooth.txt.
   void UseSimulatedBluetooth(const std::string& world);

@@ -263,22 +263,13 @@ TEST(HostFailureTest, FailedStartsAndCrashesShowTheirDialogAndExitOne) {
 // A crash dialog that cannot come up (the crashed thread holds the loader's and the heap's locks)
 // must not keep the process: it ends with exit code 1 after about 10 s, without a dialog.
 TEST(HostFailureTest, ACrashDialogThatCannotComeUpStillEndsTheProcess) {
-  const std::wstring program = BinaryFolder() + L"\\crash_dialog_blocked.exe";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  ASSERT_TRUE(::CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &info));
+  RunFolder folder("", false);
+  folder.UseExecutable(L"crash_dialog_blocked.exe");
+  HostProcess probe(folder);
   const ULONGLONG start = ::GetTickCount64();
-  EXPECT_EQ(WaitForWindow(info.dwProcessId, L"#32770", 5000), nullptr);
-  EXPECT_EQ(::WaitForSingleObject(info.hProcess, 15000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForWindow(probe.process_id(), L"#32770", 5000), nullptr);
+  EXPECT_EQ(probe.WaitForExit(15000), 1u);
   EXPECT_GE(::GetTickCount64() - start, 9000u);
-  DWORD exit_code = 0;
-  ::GetExitCodeProcess(info.hProcess, &exit_code);
-  EXPECT_EQ(exit_code, 1u);
-  ::TerminateProcess(info.hProcess, 99);  // nothing once it has ended
-  ::CloseHandle(info.hThread);
-  ::CloseHandle(info.hProcess);
 }
 
 // A second start before the first instance has a window (the test holds the single-instance

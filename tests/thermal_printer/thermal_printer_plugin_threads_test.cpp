@@ -285,9 +285,8 @@ TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
   EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(engine_calls), calls.end()), Lines{});
 }
 
-// Marks the process crashed for good, so it is this executable's last case (ctest runs each case
-// in a process of its own). The job already sending finishes its part; the callback then logs,
-// answers and queues nothing, and the job waiting behind the sending one never starts.
+// Marks the process crashed for good, so it runs last (ctest runs each case in a process of its
+// own). The callback then logs, answers and queues nothing; queued work never starts.
 TEST_F(PluginThreadsTest, ZzOnceCrashedTheCallbackDoesNothingAndQueuedWorkNeverStarts) {
   Hold(true);
   Deliver(PrinterCall("printBle", kPrinterText, {1}));
@@ -295,7 +294,6 @@ TEST_F(PluginThreadsTest, ZzOnceCrashedTheCallbackDoesNothingAndQueuedWorkNeverS
   const Handle waiting = Deliver(PrinterCall("printBle", kPrinterText, {2}));
   Pump();
   log_.TakeLines();
-
   ASSERT_TRUE(kestro::MarkHostCrashed());
   const Handle after = Deliver(PrinterCall("printBle", kOtherPrinterText, {3}));
   EXPECT_EQ(log_.TakeLines(), Lines{});
