@@ -1,17 +1,30 @@
 #include "host/crash_guard.h"
 
+#include <stdlib.h>
+
 #include <atomic>
 #include <csignal>
 #include <exception>
 
 #include "host/startup_error.h"
+#include "win/crash_filter.h"
 #include "win/crash_flag.h"
+#include "win/scoped_handle.h"
 
 namespace kestro {
 
 namespace {
 
-std::atomic<DWORD> g_reporting_thread{0};
+// A crashed thread may hold a lock the dialog needs (the heap's, the loader's); past this the
+// process ends without the dialog rather than keep the single-instance mutex for ever.
+constexpr DWORD kDialogDeadlineMs = 10000;
+
+// Created before any other thread exists and kept for the life of the process.
+ScopedHandle g_crash_signal;  // set by the first crashed thread: the reporter shows the dialog
+ScopedHandle g_dialog_up;     // set from inside the dialog's modal loop
+std::atomic<DWORD> g_reporter_thread{0};
+// The crashed thread showing the dialog itself, when there is no reporter thread.
+std::atomic<DWORD> g_dialog_thread{0};
 
 // Ends the process at once: the engine's threads and locks are in an unknown state, so no
 // library clean-up may run.
@@ -20,29 +33,90 @@ std::atomic<DWORD> g_reporting_thread{0};
   ::ExitProcess(1);
 }
 
-[[noreturn]] void ReportCrashAndExit() {
-  const DWORD this_thread = ::GetCurrentThreadId();
-  if (MarkHostCrashed()) {
-    g_reporting_thread = this_thread;
-    ShowStartupError(kNativeCrashDetail);
-    EndProcess();
-  }
-  // A crash inside the dialog itself cannot wait for the dialog.
-  if (g_reporting_thread == this_thread) {
-    EndProcess();
-  }
-  // Any other thread waits for the one showing the dialog to end the process.
+// Sleep pumps no messages, so nothing re-enters a crashed thread while it waits.
+[[noreturn]] void BlockForever() {
   for (;;) {
     ::Sleep(INFINITE);
   }
 }
 
-// abort() raises SIGABRT on the thread that called it.
-void OnAbort(int) { ReportCrashAndExit(); }
+BOOL CALLBACK HideIfOurs(HWND window, LPARAM) {
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  // Async: the window's own thread may be the crashed one, which never answers again.
+  if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window)) {
+    ::ShowWindowAsync(window, SW_HIDE);
+  }
+  return TRUE;
+}
+
+VOID CALLBACK OnDialogUp(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  ::SetEvent(g_dialog_up.Get());
+}
+
+// The cashier must not go on ringing up sales behind the dialog in a process whose printing has
+// stopped, so the application's windows go first.
+[[noreturn]] void ShowCrashDialogAndExit() {
+  ::EnumWindows(HideIfOurs, 0);
+  // A thread timer is dispatched only by a message loop, and the message box's is the only one
+  // on this thread: when it fires, the dialog is up.
+  ::SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnDialogUp);
+  ShowStartupError(kNativeCrashDetail);
+  EndProcess();
+}
+
+DWORD WINAPI ReporterMain(void*) {
+  if (::WaitForSingleObject(g_crash_signal.Get(), INFINITE) != WAIT_OBJECT_0) return 0;
+  ShowCrashDialogAndExit();
+}
+
+[[noreturn]] void ReportCrashAndExit() {
+  const DWORD this_thread = ::GetCurrentThreadId();
+  // A crash while showing the dialog cannot wait for it.
+  if (this_thread == g_reporter_thread || this_thread == g_dialog_thread) EndProcess();
+  // One dialog: every later crash waits for the first one's to end the process.
+  if (!MarkHostCrashed()) BlockForever();
+  if (g_reporter_thread == 0) {
+    g_dialog_thread = this_thread;
+    ShowCrashDialogAndExit();
+  }
+  ::SetEvent(g_crash_signal.Get());
+  if (::WaitForSingleObject(g_dialog_up.Get(), kDialogDeadlineMs) != WAIT_OBJECT_0) EndProcess();
+  BlockForever();
+}
+
+void OnAbort(int) {
+  // The C runtime resets the handler before calling it; a second abort must find it again.
+  std::signal(SIGABRT, OnAbort);
+  ReportCrashAndExit();
+}
+
+#ifdef _MSC_VER
+void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
+                                uintptr_t) {
+  ReportCrashAndExit();
+}
+
+void __cdecl OnPureCall() { ReportCrashAndExit(); }
+#endif
+
+void StartReporterThread() {
+  g_crash_signal.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_dialog_up.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!g_crash_signal.IsValid() || !g_dialog_up.IsValid()) return;
+  // The one thread no owner joins: it waits for a crash for the life of the process and then
+  // ends it. Its handle is not needed to do so.
+  DWORD id = 0;
+  ScopedHandle reporter(::CreateThread(nullptr, 0, ReporterMain, nullptr, 0, &id));
+  if (reporter.IsValid()) g_reporter_thread = id;
+}
 
 }  // namespace
 
 void InstallCrashGuard() {
+  ReserveCrashStack();
+  StartReporterThread();
   ::SetUnhandledExceptionFilter(CrashFilter);
   SetCrashFilter(CrashFilter);
   // A C++ exception that nothing catches ends here without unwinding a frame.
@@ -50,6 +124,11 @@ void InstallCrashGuard() {
   // MSVC keeps terminate handlers per thread, so on a thread started later (the printer
   // workers) an escaping exception ends in abort(); its signal handler is process-wide.
   std::signal(SIGABRT, OnAbort);
+#ifdef _MSC_VER
+  // Otherwise the C runtime ends the process on these without a dialog.
+  _set_invalid_parameter_handler(OnInvalidParameter);
+  _set_purecall_handler(OnPureCall);
+#endif
 }
 
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS*) { ReportCrashAndExit(); }

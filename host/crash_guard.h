@@ -1,6 +1,8 @@
 // The process's one crash path, the same for every thread and both compilers: the first crash
-// marks the process crashed, shows the crash dialog and ends the process with exit code 1,
-// without unwinding and without any clean-up.
+// marks the process crashed, hides the application's windows and has the reporter thread show
+// the crash dialog, then ends the process with exit code 1, without unwinding or clean-up. The
+// crashed thread blocks without pumping messages; a dialog not up within 10 s ends the process
+// without it, and every later crash blocks its thread.
 #ifndef KESTRO_HOST_CRASH_GUARD_H_
 #define KESTRO_HOST_CRASH_GUARD_H_
 
@@ -8,7 +10,8 @@
 
 namespace kestro {
 
-// Installs the process-wide unhandled-exception filter and terminate handler, and registers the
+// Starts the reporter thread, installs the process-wide unhandled-exception filter and the
+// terminate, abort (and, with MSVC, invalid-parameter and pure-call) handlers, and registers the
 // crash filter for exceptions escaping a window procedure. Called first thing on the main
 // thread, before any other thread or window exists.
 void InstallCrashGuard();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "win/crash_flag.h"
+
 namespace kestro {
 
 PrinterWorkScheduler::PrinterWorkScheduler() = default;
@@ -129,6 +131,7 @@ void PrinterWorkScheduler::WakeOrStartWorkers() {
 }
 
 void PrinterWorkScheduler::WorkerLoop() {
+  ReserveCrashStack();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     PrinterWork work;
@@ -142,7 +145,8 @@ void PrinterWorkScheduler::WorkerLoop() {
     }
     --idle_workers_;
     lock.unlock();
-    work.run();
+    // After a crash nothing more may reach a printer: queued work is taken but never started.
+    if (!HostHasCrashed()) work.run();
     // The job's captured state (a receipt can be megabytes) goes before the lock is taken.
     work.run = nullptr;
     lock.lock();

@@ -7,6 +7,7 @@
 #include "engine_client/codec/standard_method_codec.h"
 #include "thermal_printer/debug_output.h"
 #include "thermal_printer/default_bluetooth_stack.h"
+#include "win/crash_flag.h"
 
 namespace kestro {
 namespace {
@@ -80,6 +81,8 @@ void ThermalPrinterPlugin::WaitUntilIdle() { scheduler_.WaitUntilIdle(); }
 void ThermalPrinterPlugin::HandleChannelMessage(FlutterDesktopMessengerRef,
                                                 const FlutterDesktopMessage* message,
                                                 void* user_data) {
+  // The engine's state is unknown after a crash: no log line, no reply, no lock, no work.
+  if (HostHasCrashed()) return;
   if (message != nullptr) static_cast<ThermalPrinterPlugin*>(user_data)->HandleMessage(*message);
 }
 

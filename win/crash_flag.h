@@ -1,9 +1,8 @@
-// The process-wide "crashed" flag and the crash filter the process registered. Any thread may
-// read or set them.
+// The process-wide "crashed" flag: set once by the crash path, never cleared, read by any thread
+// that must stop doing work once the process's state is unknown. Portable, so the printer bridge
+// asks it on every build; windows.h stays out of this header.
 #ifndef KESTRO_WIN_CRASH_FLAG_H_
 #define KESTRO_WIN_CRASH_FLAG_H_
-
-#include <windows.h>
 
 namespace kestro {
 
@@ -13,15 +12,9 @@ bool HostHasCrashed();
 // Marks the process crashed; true for the first caller only.
 bool MarkHostCrashed();
 
-// The process's crash path as an exception filter; it never returns.
-using CrashFilterFunction = LONG(WINAPI*)(EXCEPTION_POINTERS* exception);
-
-// Registers the filter that an exception escaping a window procedure is routed to. Set once,
-// before any window exists; until then such an exception takes the platform's own path.
-void SetCrashFilter(CrashFilterFunction filter);
-
-// The registered filter, or null.
-CrashFilterFunction RegisteredCrashFilter();
+// Keeps stack in reserve on the calling thread for the crash path, so a stack overflow still
+// reaches it. Called first thing on every thread the process starts; nothing off Windows.
+void ReserveCrashStack();
 
 }  // namespace kestro
 

@@ -1,5 +1,6 @@
 #include "win/window_procedure.h"
 
+#include "win/crash_filter.h"
 #include "win/crash_flag.h"
 
 namespace kestro {

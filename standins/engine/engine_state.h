@@ -56,9 +56,10 @@ struct FlutterDesktopMessenger {
   void SetCallback(const char* channel, FlutterDesktopMessageCallback callback, void* user_data);
   // The application sends: calls the host's callback with a fresh response handle and returns
   // it; the reply may come later. Null when no callback took the message ("reply <channel> none
-  // # no callback" is written then).
+  // # no callback" is written then). An unreadable message points the callback at memory that
+  // faults when read.
   const FlutterDesktopMessageResponseHandle* DeliverFromApplication(
-      const std::string& channel, const std::vector<uint8_t>& bytes);
+      const std::string& channel, const std::vector<uint8_t>& bytes, bool unreadable = false);
   bool IsAnswered(const FlutterDesktopMessageResponseHandle* handle);
   // The application stops waiting: "reply <channel> none" unless answered; an answer after this
   // is written "reply-late <channel> <hex>".

@@ -74,7 +74,7 @@ void FlutterDesktopMessenger::SetCallback(const char* channel,
 }
 
 const FlutterDesktopMessageResponseHandle* FlutterDesktopMessenger::DeliverFromApplication(
-    const std::string& channel, const std::vector<uint8_t>& bytes) {
+    const std::string& channel, const std::vector<uint8_t>& bytes, bool unreadable) {
   MessengerReference keep_alive(this);
   WriteTranscriptLine("send " + channel + " " + HexBytes(bytes));
   Callback callback;
@@ -90,7 +90,9 @@ const FlutterDesktopMessageResponseHandle* FlutterDesktopMessenger::DeliverFromA
     WriteTranscriptLine("reply " + channel + " none # no callback");
     return nullptr;
   }
-  FlutterDesktopMessage message{bytes.data(), bytes.size(), handle};
+  // The first page is never mapped, so reading it is an access violation.
+  const uint8_t* data = unreadable ? reinterpret_cast<const uint8_t*>(uintptr_t{16}) : bytes.data();
+  FlutterDesktopMessage message{data, bytes.size(), handle};
   callback.function(this, &message, callback.user_data);
   return handle;
 }

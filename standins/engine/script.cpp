@@ -83,6 +83,7 @@ ScriptCommand ParseScriptLine(std::string_view line) {
   const std::string& name = tokens[0];
   if (name == "send") return ParseSend(tokens);
   if (name == "send-async") return ParseSend(tokens, ScriptCommand::Kind::kSendAsync);
+  if (name == "send-unreadable") return ParseSend(tokens, ScriptCommand::Kind::kSendUnreadable);
   if (name == "await-replies") return Bare(ScriptCommand::Kind::kAwaitReplies, tokens);
   if (name == "reply-timeout")
     return ParseNumbers(ScriptCommand::Kind::kReplyTimeout, tokens, 1, 1);

@@ -41,6 +41,9 @@ struct ScriptCommand {
     kAwaitReplies,
     // reply-timeout <milliseconds>: how long send and await-replies wait (numbers[0]).
     kReplyTimeout,
+    // send-unreadable <channel> <hex>: as send-async, but the message's bytes cannot be read, so
+    // the host's channel callback crashes on the UI thread; the next line is posted first.
+    kSendUnreadable,
   };
   Kind kind = Kind::kNothing;
   std::string channel;

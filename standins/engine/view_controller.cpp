@@ -68,7 +68,8 @@ struct FlutterDesktopViewController {
   bool script_started = false;
   std::set<UINT> watched_messages;
   std::map<UINT, LRESULT> claimed_messages;
-  std::thread crash_thread;
+  // One per crash-thread or abort-thread line, so a script can crash two threads.
+  std::vector<std::thread> crash_threads;
   UINT reply_timeout_ms = kDefaultReplyTimeoutMs;
   // Messages sent with send-async whose replies the script has not awaited yet.
   std::vector<const FlutterDesktopMessageResponseHandle*> owed;
@@ -175,7 +176,7 @@ FlutterDesktopViewController::FlutterDesktopViewController(FlutterDesktopEngine*
 FlutterDesktopViewController::~FlutterDesktopViewController() {
   kestro_standin::RemoveHandle(&view);
   kestro_standin::RemoveHandle(this);
-  if (crash_thread.joinable()) crash_thread.join();
+  for (std::thread& thread : crash_threads) thread.join();
 }
 
 bool FlutterDesktopViewController::OfferTopLevelMessage(UINT message, LRESULT* result) {
@@ -254,6 +255,11 @@ void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t 
         return AwaitReplies({handle});
       }
       break;
+    case ScriptCommand::Kind::kSendUnreadable:
+      // The next line is already on its way, as the engine's next message would be.
+      ScheduleNextScriptLine();
+      engine->messenger->DeliverFromApplication(command.channel, command.bytes, true);
+      return;
     case ScriptCommand::Kind::kSendAsync:
       if (const auto* handle =
               engine->messenger->DeliverFromApplication(command.channel, command.bytes)) {
@@ -277,11 +283,11 @@ void FlutterDesktopViewController::Execute(const ScriptCommand& command, size_t 
       break;
     case ScriptCommand::Kind::kCrashThread:
       WriteTranscriptLine("crash-thread");
-      if (!crash_thread.joinable()) crash_thread = std::thread(WriteThroughNull);
+      crash_threads.emplace_back(WriteThroughNull);
       break;
     case ScriptCommand::Kind::kAbortThread:
       WriteTranscriptLine("abort-thread");
-      if (!crash_thread.joinable()) crash_thread = std::thread([] { std::abort(); });
+      crash_threads.emplace_back([] { std::abort(); });
       break;
     case ScriptCommand::Kind::kWatch: {
       const UINT message = static_cast<UINT>(command.numbers[0]);

@@ -104,9 +104,13 @@ bool RunFolder::WaitForTranscriptLine(const std::string& line) const {
   }
 }
 
-void RunFolder::UseSimulatedBluetooth(const std::string& world) {
-  executable_name_ = L"kestro_pos_simulated.exe";
+void RunFolder::UseExecutable(const std::wstring& name) {
+  executable_name_ = name;
   CopyBeside(BinaryFolder(), executable_name_, path_);
+}
+
+void RunFolder::UseSimulatedBluetooth(const std::string& world) {
+  UseExecutable(L"kestro_pos_simulated.exe");
   WriteFile(path_ + L"\\simulated_bluetooth.txt", world);
 }
 
@@ -157,18 +161,33 @@ std::optional<DWORD> HostProcess::WaitForExit(DWORD timeout_ms) {
   return code;
 }
 
+std::vector<HWND> Windows(DWORD process_id, const wchar_t* window_class) {
+  std::vector<HWND> windows;
+  HWND window = nullptr;
+  while ((window = ::FindWindowExW(nullptr, window, window_class, kTitle)) != nullptr) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == process_id) windows.push_back(window);
+  }
+  return windows;
+}
+
 HWND WaitForWindow(DWORD process_id, const wchar_t* window_class, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  for (;;) {
-    HWND window = nullptr;
-    while ((window = ::FindWindowExW(nullptr, window, window_class, kTitle)) != nullptr) {
-      DWORD owner = 0;
-      ::GetWindowThreadProcessId(window, &owner);
-      if (owner == process_id) return window;
-    }
+  for (;; ::Sleep(10)) {
+    const std::vector<HWND> windows = Windows(process_id, window_class);
+    if (!windows.empty()) return windows.front();
     if (::GetTickCount64() >= deadline) return nullptr;
+  }
+}
+
+bool WaitUntilHidden(HWND window, DWORD timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  while (::IsWindowVisible(window)) {
+    if (::GetTickCount64() >= deadline) return false;
     ::Sleep(10);
   }
+  return true;
 }
 
 std::wstring DialogText(HWND dialog) {

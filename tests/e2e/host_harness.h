@@ -48,6 +48,8 @@ class RunFolder {
   // Polls until the transcript holds `line`; false on time-out.
   bool WaitForTranscriptLine(const std::string& line) const;
 
+  // Runs this executable from beside this test instead.
+  void UseExecutable(const std::wstring& name);
   // Runs kestro_pos_simulated.exe instead, in the Bluetooth world `world`: the text of its
   // simulated_bluetooth.txt.
   void UseSimulatedBluetooth(const std::string& world);
@@ -82,10 +84,14 @@ class HostProcess {
   PROCESS_INFORMATION info_{};
 };
 
+// The top-level windows of `process_id` with this class and title now.
+std::vector<HWND> Windows(DWORD process_id, const wchar_t* window_class = kWindowClass);
 // The first top-level window of `process_id` with this class and title, polled for until found
 // or `timeout_ms` passed (0: one look); null when there is none.
 HWND WaitForWindow(DWORD process_id, const wchar_t* window_class = kWindowClass,
                    DWORD timeout_ms = kTimeoutMs);
+// Polls until the window is hidden; false when it still shows after `timeout_ms`.
+bool WaitUntilHidden(HWND window, DWORD timeout_ms = 5000);
 // The whole text of a message box.
 std::wstring DialogText(HWND dialog);
 

@@ -196,7 +196,7 @@ TEST(HostWindowTest, TheEngineSeesEachMessageFirstAndWhatItClaimsNeverReachesThe
 // on a thread of the engine's own, or an abort there, takes one path. Each shows its dialog and
 // exits with 1. The window still gets messages (the dialog's activation, a resize, a font
 // change): none may hand a failed view controller's spent handles to the engine library, and from
-// a crash on none reaches the host's objects.
+// a crash on none reaches the host's objects. A crashed UI thread blocks and answers nothing.
 TEST(HostFailureTest, FailedStartsAndCrashesShowTheirDialogAndExitOne) {
   struct Case {
     bool with_bundle;
@@ -211,7 +211,7 @@ TEST(HostFailureTest, FailedStartsAndCrashesShowTheirDialogAndExitOne) {
       {true, "refuse-view\n", {"args 0", "view-refused"}},
       {true, watch + "crash\n", {"crash"}},
       {true, watch + "crash-thread\n", {"crash-thread"}},
-      {true, watch + "abort-thread\n", {"abort-thread"}},
+      {true, watch + "abort-thread\nwait 300\nabort-thread\n", {"abort-thread", "abort-thread"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
@@ -222,22 +222,34 @@ TEST(HostFailureTest, FailedStartsAndCrashesShowTheirDialogAndExitOne) {
     ASSERT_NE(dialog, nullptr);
     HWND window = WaitForWindow(host.process_id());
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(::IsWindowVisible(window) != FALSE, crashed);  // a failed start never shows it
+    // A failed start never shows the window; a crash hides it, except one on the UI thread, which
+    // never runs again to hide it or to answer.
+    const bool ui_thread_crashed = c.transcript == std::vector<std::string>{"crash"};
+    EXPECT_EQ(ui_thread_crashed ? ::IsWindowVisible(window) == FALSE : WaitUntilHidden(window),
+              !ui_thread_crashed);
     EXPECT_EQ(DialogText(dialog),
               kHeading + (crashed ? L"A native crash occurred while starting the app.\n"
                                     L"Сталася помилка під час запуску програми."
                                   : L"Could not create the application window.\n"
                                     L"Не вдалося створити вікно програми."));
-    SendToWindow(window, WM_FONTCHANGE);
-    SendToWindow(window, WM_ACTIVATEAPP, TRUE);
-    SendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(640, 480));
+    if (!ui_thread_crashed) {
+      SendToWindow(window, WM_FONTCHANGE);
+      SendToWindow(window, WM_ACTIVATEAPP, TRUE);
+      SendToWindow(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(640, 480));
+    }
+    // A second abort while the dialog is up blocks its thread: one dialog, and OK still ends all.
+    const auto played = [&] {
+      std::vector<std::string> after = folder.TranscriptAfter("watch 0x001d");
+      after.erase(std::remove(after.begin(), after.end(), "frame"), after.end());
+      return after;
+    };
+    for (int polls = 0; crashed && played() != c.transcript && polls < 200; ++polls) ::Sleep(10);
+    EXPECT_EQ(Windows(host.process_id(), L"#32770").size(), 1u);
     ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(host.WaitForExit(), 1u);
     if (crashed) {
       EXPECT_THAT(host.StandardErrorLines(), IsEmpty());
-      std::vector<std::string> after = folder.TranscriptAfter("watch 0x001d");
-      after.erase(std::remove(after.begin(), after.end(), "frame"), after.end());
-      EXPECT_EQ(after, c.transcript);
+      EXPECT_EQ(played(), c.transcript);
       continue;
     }
     EXPECT_THAT(host.StandardErrorLines(), ElementsAre("Failed to create view controller."));
@@ -246,6 +258,18 @@ TEST(HostFailureTest, FailedStartsAndCrashesShowTheirDialogAndExitOne) {
     for (std::string& line : transcript) line = line.substr(0, line.find(' ', 5));
     EXPECT_EQ(transcript, c.transcript);
   }
+}
+
+// A crash dialog that cannot come up (the crashed thread holds the loader's and the heap's locks)
+// must not keep the process: it ends with exit code 1 after about 10 s, without a dialog.
+TEST(HostFailureTest, ACrashDialogThatCannotComeUpStillEndsTheProcess) {
+  RunFolder folder("", false);
+  folder.UseExecutable(L"crash_dialog_blocked.exe");
+  HostProcess probe(folder);
+  const ULONGLONG start = ::GetTickCount64();
+  EXPECT_EQ(WaitForWindow(probe.process_id(), L"#32770", 5000), nullptr);
+  EXPECT_EQ(probe.WaitForExit(15000), 1u);
+  EXPECT_GE(::GetTickCount64() - start, 9000u);
 }
 
 // A second start before the first instance has a window (the test holds the single-instance

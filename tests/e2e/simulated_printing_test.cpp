@@ -399,5 +399,28 @@ TEST_F(PrintingTest, ClosingDuringAStalledJobExitsAtItsDeadline) {
   EXPECT_EQ(folder_->PrinterBytes("001122AABB01").size(), 100u);
 }
 
+// After a crash on a thread of the engine's own, or on the UI thread inside the channel callback
+// (which then never runs again, so its window stays), the next receipt never reaches the printer:
+// the window hides, the dialog shows and OK ends the process with exit code 1.
+TEST_F(PrintingTest, AfterACrashNothingMoreIsPrinted) {
+  const std::string first = Receipt("FIRST", 300);
+  const std::string second = PrintCall(kPrinter, "job-second", Receipt("SECOND", 300));
+  for (const std::string& crash : {std::string("crash-thread"), Line("send-unreadable", "00")}) {
+    SCOPED_TRACE(crash);
+    Start("printer " + kPrinter + "\n", {Line("send", PrintCall(kPrinter, "job-first", first)),
+                                         crash, "wait 500", Line("send", second)});
+    HWND dialog = WaitForWindow(host_->process_id(), L"#32770");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(WaitUntilHidden(WaitForWindow(host_->process_id()), 2000), crash == "crash-thread");
+    if (crash == "crash-thread") {
+      EXPECT_TRUE(folder_->WaitForTranscriptLine(Line("send", second)));
+    }
+    ::Sleep(500);  // a worker would have printed it by now
+    EXPECT_TRUE(folder_->PrinterBytes("001122AABB01") == first);
+    ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(host_->WaitForExit(), 1u);
+  }
+}
+
 }  // namespace
 }  // namespace kestro_e2e

@@ -15,6 +15,7 @@
 
 #include "tests/thermal_printer/plugin_fixture.h"
 #include "thermal_printer/bluetooth_address.h"
+#include "win/crash_flag.h"
 
 namespace kestro_test {
 namespace {
@@ -282,6 +283,28 @@ TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
   Pump();
   const Lines calls = engine_.calls();
   EXPECT_EQ(Lines(calls.begin() + static_cast<std::ptrdiff_t>(engine_calls), calls.end()), Lines{});
+}
+
+// Marks the process crashed for good, so it runs last (ctest runs each case in a process of its
+// own). The callback then logs, answers and queues nothing; queued work never starts.
+TEST_F(PluginThreadsTest, ZzOnceCrashedTheCallbackDoesNothingAndQueuedWorkNeverStarts) {
+  Hold(true);
+  Deliver(PrinterCall("printBle", kPrinterText, {1}));
+  ASSERT_TRUE(gate_.Entered());
+  const Handle waiting = Deliver(PrinterCall("printBle", kPrinterText, {2}));
+  Pump();
+  log_.TakeLines();
+  ASSERT_TRUE(kestro::MarkHostCrashed());
+  const Handle after = Deliver(PrinterCall("printBle", kOtherPrinterText, {3}));
+  EXPECT_EQ(log_.TakeLines(), Lines{});
+  gate_.Release();
+  Drain();
+
+  EXPECT_EQ(stack_.Received(kPrinter), Bytes{1});
+  EXPECT_EQ(stack_.Received(kOtherPrinter), Bytes{});
+  for (const Handle handle : {waiting, after}) {
+    EXPECT_EQ(engine_.ResponsesTo(handle), std::vector<Bytes>{});
+  }
 }
 
 }  // namespace
