@@ -1,6 +1,7 @@
 // The hand-off from printer workers to the UI thread: every task runs on the thread that pumps,
-// in the order its poster posted it, and tasks never run are freed with the hand-off. The message-only window under Wine on Windows, the drained queue natively; run
-// under ThreadSanitizer too (ctest label "concurrency").
+// in the order its poster posted it, and tasks never run are freed with the hand-off. The
+// message-only window under Wine on Windows, the drained queue natively; run under ThreadSanitizer
+// too (ctest label "concurrency").
 #include "thermal_printer/ui_thread_handoff.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "win/message_only_window.h"
 #endif
 
 namespace kestro_test {
@@ -80,6 +86,100 @@ TEST(UiThreadHandoffTest, TasksRunInPostingOrderOnThePumpingThreadAndUnrunOnesAr
   handoff.reset();
   EXPECT_EQ(ran, 0);
   EXPECT_EQ(token.use_count(), 1);
+}
+
+#ifdef _WIN32
+// A burst of slow tasks: the thread still answers a sent probe within 100 ms, as it runs them in
+// slices between its other messages.
+TEST(WindowUiThreadHandoffTest, ABurstRunsInSlicesAndTheThreadKeepsAnswering) {
+  std::unique_ptr<kestro::UiThreadHandoff> handoff = MakeHandoff();
+  ASSERT_NE(handoff, nullptr);
+  kestro::MessageOnlyWindow probe;
+  ASSERT_TRUE(probe.Create(L"KESTRO_HANDOFF_TEST_PROBE", DefWindowProcW, nullptr));
+  constexpr int kTasks = 300;  // 2 ms each: 0.6 s of work
+  int ran = 0;
+  std::thread([&] {
+    for (int i = 0; i < kTasks; ++i) handoff->Post([&ran] { ::Sleep(2), ++ran; });
+  }).join();
+
+  std::atomic<bool> done{false};
+  std::atomic<int> answered{0};
+  std::atomic<long long> longest_ms{0};
+  std::thread prober([&] {
+    while (!done) {
+      const auto start = std::chrono::steady_clock::now();
+      DWORD_PTR result = 0;
+      if (::SendMessageTimeoutW(probe.handle(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result)) {
+        ++answered;
+      }
+      const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+      longest_ms = std::max(longest_ms.load(), ms);
+      ::Sleep(5);
+    }
+  });
+  int slices = 0;
+  MSG message;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (ran < kTasks && std::chrono::steady_clock::now() < deadline &&
+         ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (message.message >= WM_APP || message.message == WM_TIMER) ++slices;
+    ::DispatchMessageW(&message);
+  }
+  done = true;
+  prober.join();
+  EXPECT_EQ(ran, kTasks);
+  EXPECT_GE(slices, kTasks * 2 / 10);  // about 8 ms, four tasks, a slice
+  EXPECT_GT(answered, 5);
+  EXPECT_LE(longest_ms, 100);
+}
+#else
+TEST(QueuedUiThreadHandoffTest, ASliceRunsTasksInOrderUntilItsBudgetIsSpent) {
+  kestro::QueuedUiThreadHandoff handoff;
+  std::vector<int> ran;
+  for (int i = 0; i < 20; ++i) {
+    handoff.Post([&ran, i] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ran.push_back(i);
+    });
+  }
+  EXPECT_TRUE(handoff.DrainSlice(std::chrono::milliseconds(8)));
+  EXPECT_GE(ran.size(), 1u);
+  EXPECT_LE(ran.size(), 5u);
+  // A spent budget still runs one task; a task's own posts wait for a later slice.
+  const size_t before = ran.size();
+  handoff.Post([&] { handoff.Post([&ran] { ran.push_back(100); }); });
+  EXPECT_TRUE(handoff.DrainSlice(std::chrono::milliseconds(0)));
+  EXPECT_EQ(ran.size(), before + 1);
+  while (handoff.DrainSlice()) {
+  }
+  ASSERT_EQ(ran.size(), 21u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(ran[static_cast<size_t>(i)], i);
+  EXPECT_EQ(ran.back(), 100);
+  EXPECT_FALSE(handoff.DrainSlice());
+}
+#endif
+
+TEST(UiThreadHandoffTest, InputAndPaintDelayASliceForAtMost50Ms) {
+  using kestro::HandoffResume;
+  using std::chrono::milliseconds;
+  const struct {
+    bool remain;
+    bool input;
+    milliseconds deferring;
+    HandoffResume resume;
+  } cases[] = {
+      {false, true, milliseconds(0), HandoffResume::kNone},
+      {true, false, milliseconds(0), HandoffResume::kPostedWakeUp},
+      {true, true, milliseconds(0), HandoffResume::kTimer},
+      {true, true, milliseconds(49), HandoffResume::kTimer},
+      {true, true, milliseconds(50), HandoffResume::kPostedWakeUp},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(kestro::NextHandoffResume(c.remain, c.input, c.deferring), c.resume)
+        << c.remain << c.input << c.deferring.count();
+  }
 }
 
 }  // namespace
