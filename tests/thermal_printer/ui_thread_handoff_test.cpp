@@ -157,7 +157,10 @@ TEST(QueuedUiThreadHandoffTest, ASliceRunsTasksInOrderUntilItsBudgetIsSpent) {
   ASSERT_EQ(ran.size(), 21u);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(ran[static_cast<size_t>(i)], i);
   EXPECT_EQ(ran.back(), 100);
+  // Quick tasks all fit in one slice.
+  for (int i = 0; i < 5; ++i) handoff.Post([&ran] { ran.push_back(7); });
   EXPECT_FALSE(handoff.DrainSlice());
+  EXPECT_EQ(ran.size(), 26u);
 }
 #endif
 
