@@ -7,10 +7,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -25,26 +24,19 @@ using Scheduler = kestro::PrinterWorkScheduler;
 class Latch {
  public:
   void Pass() {
-    std::unique_lock<std::mutex> lock(mutex_);
     ++reached_;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return open_; });
+    opened_.wait();
   }
-  bool Reached(int count, std::chrono::milliseconds within = 10s) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, within, [&] { return reached_ >= count; });
+  bool Reached(int count) {
+    for (int i = 0; i < 10000 && reached_ < count; ++i) std::this_thread::sleep_for(1ms);
+    return reached_ >= count;
   }
-  void Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
+  void Open() { open_.set_value(); }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int reached_ = 0;
-  bool open_ = false;
+  std::atomic<int> reached_{0};
+  std::promise<void> open_;
+  std::shared_future<void> opened_ = open_.get_future().share();
 };
 
 kestro::PrinterWork Work(std::string lane, std::function<void()> run, bool barrier = false) {

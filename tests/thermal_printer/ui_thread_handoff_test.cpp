@@ -89,49 +89,40 @@ TEST(UiThreadHandoffTest, TasksRunInPostingOrderOnThePumpingThreadAndUnrunOnesAr
 }
 
 #ifdef _WIN32
-// A burst of slow tasks: the thread still answers a sent probe within 100 ms, as it runs them in
-// slices between its other messages.
+// A burst of slow tasks runs in slices between the thread's other messages: a probe sent from
+// another thread meanwhile is answered within 100 ms.
 TEST(WindowUiThreadHandoffTest, ABurstRunsInSlicesAndTheThreadKeepsAnswering) {
   std::unique_ptr<kestro::UiThreadHandoff> handoff = MakeHandoff();
-  ASSERT_NE(handoff, nullptr);
   kestro::MessageOnlyWindow probe;
-  ASSERT_TRUE(probe.Create(L"KESTRO_HANDOFF_TEST_PROBE", DefWindowProcW, nullptr));
+  ASSERT_TRUE(handoff && probe.Create(L"KESTRO_HANDOFF_TEST_PROBE", DefWindowProcW, nullptr));
   constexpr int kTasks = 300;  // 2 ms each: 0.6 s of work
   int ran = 0;
   std::thread([&] {
     for (int i = 0; i < kTasks; ++i) handoff->Post([&ran] { ::Sleep(2), ++ran; });
   }).join();
-
   std::atomic<bool> done{false};
-  std::atomic<int> answered{0};
+  std::atomic<bool> finished{false};
   std::atomic<long long> longest_ms{0};
   std::thread prober([&] {
-    while (!done) {
-      const auto start = std::chrono::steady_clock::now();
-      DWORD_PTR result = 0;
-      if (::SendMessageTimeoutW(probe.handle(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result)) {
-        ++answered;
-      }
-      const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
-      longest_ms = std::max(longest_ms.load(), ms);
-      ::Sleep(5);
+    for (DWORD_PTR result = 0; !done; ::Sleep(5)) {
+      const ULONGLONG start = ::GetTickCount64();
+      ::SendMessageTimeoutW(probe.handle(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result);
+      longest_ms = std::max<long long>(longest_ms, ::GetTickCount64() - start);
     }
+    finished = true;
   });
-  int slices = 0;
   MSG message;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (ran < kTasks && std::chrono::steady_clock::now() < deadline &&
-         ::GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (message.message >= WM_APP || message.message == WM_TIMER) ++slices;
-    ::DispatchMessageW(&message);
+  for (ULONGLONG end = ::GetTickCount64() + 20000; ran < kTasks && ::GetTickCount64() < end;) {
+    if (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
   }
   done = true;
+  // The last probe may still wait for this thread.
+  while (::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE) != WAIT_TIMEOUT ||
+         !finished) {
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+  }
   prober.join();
   EXPECT_EQ(ran, kTasks);
-  EXPECT_GE(slices, kTasks * 2 / 10);  // about 8 ms, four tasks, a slice
-  EXPECT_GT(answered, 5);
   EXPECT_LE(longest_ms, 100);
 }
 #else
@@ -163,27 +154,6 @@ TEST(QueuedUiThreadHandoffTest, ASliceRunsTasksInOrderUntilItsBudgetIsSpent) {
   EXPECT_EQ(ran.size(), 26u);
 }
 #endif
-
-TEST(UiThreadHandoffTest, InputAndPaintDelayASliceForAtMost50Ms) {
-  using kestro::HandoffResume;
-  using std::chrono::milliseconds;
-  const struct {
-    bool remain;
-    bool input;
-    milliseconds deferring;
-    HandoffResume resume;
-  } cases[] = {
-      {false, true, milliseconds(0), HandoffResume::kNone},
-      {true, false, milliseconds(0), HandoffResume::kPostedWakeUp},
-      {true, true, milliseconds(0), HandoffResume::kTimer},
-      {true, true, milliseconds(49), HandoffResume::kTimer},
-      {true, true, milliseconds(50), HandoffResume::kPostedWakeUp},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(kestro::NextHandoffResume(c.remain, c.input, c.deferring), c.resume)
-        << c.remain << c.input << c.deferring.count();
-  }
-}
 
 }  // namespace
 }  // namespace kestro_test
