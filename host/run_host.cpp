@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine_client/engine/engine_project.h"
@@ -18,40 +19,57 @@ namespace kestro {
 namespace {
 
 constexpr wchar_t kSingleInstanceMutex[] = L"Local\\KestroPOS.SingleInstance";
+constexpr DWORD kFirstInstanceExitWaitMs = 45000;
+constexpr DWORD kWaitSliceMs = 250;
 
-// Creates the single-instance mutex; false when another instance already owns it.
-bool IsFirstInstance() {
+// Restores and activates the first instance's window; false when there is none.
+bool ActivateExistingWindow() {
+  HWND existing = ::FindWindowW(nullptr, kWindowTitle);
+  if (existing == nullptr) return false;
+  ::ShowWindow(existing, SW_SHOWNORMAL);
+  ::SetForegroundWindow(existing);
+  return true;
+}
+
+// The mutex is owned by another instance without a window: one still starting, or one whose
+// window closed while it finishes a receipt. Waits for it to exit, in slices so a window that
+// appears meanwhile is activated; true when this process now owns the mutex.
+bool WaitForFirstInstanceToExit(ScopedHandle mutex) {
+  const ULONGLONG end = ::GetTickCount64() + kFirstInstanceExitWaitMs;
+  for (ULONGLONG now = ::GetTickCount64(); now < end; now = ::GetTickCount64()) {
+    const DWORD slice = static_cast<DWORD>(end - now < kWaitSliceMs ? end - now : kWaitSliceMs);
+    const DWORD waited = ::WaitForSingleObject(mutex.Get(), slice);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+      // Deliberately never closed, as the first instance's.
+      static_cast<void>(mutex.Release());
+      return true;
+    }
+    if (waited != WAIT_TIMEOUT) break;
+    if (ActivateExistingWindow()) return false;
+  }
+  ShowStartupError(kAlreadyRunningDetail);
+  return false;
+}
+
+// True when this process is the one instance, owning the mutex for its whole life; otherwise
+// the other instance has been restored and activated, or the user has been told.
+bool BecomeTheOnlyInstance() {
   HANDLE mutex = ::CreateMutexW(nullptr, TRUE, kSingleInstanceMutex);
   if (mutex == nullptr || ::GetLastError() != ERROR_ALREADY_EXISTS) {
     // Deliberately never closed: the system releases the mutex at exit, and closing it earlier
     // would let a second instance start while this one still prints.
     return true;
   }
-  // A second instance lets go at once, so the name goes with the first instance.
-  const ScopedHandle second_instance_mutex(mutex);
-  return false;
-}
-
-// True when another instance owns the mutex; it has then been restored and activated, or the
-// user has been told.
-bool AnotherInstanceIsRunning() {
-  if (IsFirstInstance()) {
-    return false;
-  }
-  HWND existing = ::FindWindowW(nullptr, kWindowTitle);
-  if (existing != nullptr) {
-    ::ShowWindow(existing, SW_SHOWNORMAL);
-    ::SetForegroundWindow(existing);
-  } else {
-    ShowStartupError(kAlreadyRunningDetail);
-  }
-  return true;
+  ScopedHandle second_instance_mutex(mutex);
+  // A second instance that finds the window lets go at once, so the name goes with the first.
+  if (ActivateExistingWindow()) return false;
+  return WaitForFirstInstanceToExit(std::move(second_instance_mutex));
 }
 
 }  // namespace
 
 int RunHost() {
-  if (AnotherInstanceIsRunning()) {
+  if (!BecomeTheOnlyInstance()) {
     return 0;
   }
   // A parent console serves as is; only a debugger without one gets a console of its own.

@@ -2,12 +2,29 @@
 
 #include <algorithm>
 #include <system_error>
+#include <utility>
 
 #include "win/crash_flag.h"
 
 namespace kestro {
 
-PrinterWorkScheduler::PrinterWorkScheduler() = default;
+namespace {
+
+std::thread StartStdThread(std::function<void()> body) {
+  try {
+    return std::thread(std::move(body));
+  } catch (const std::system_error&) {
+    return std::thread();
+  }
+}
+
+}  // namespace
+
+PrinterWorkScheduler::PrinterWorkScheduler(ThreadStarter start_thread)
+    : start_thread_(start_thread ? std::move(start_thread) : ThreadStarter(StartStdThread)) {
+  // Reserved, so a started worker is never lost to a failed push_back.
+  workers_.reserve(kMaxWorkers);
+}
 
 PrinterWorkScheduler::~PrinterWorkScheduler() {
   Stop();
@@ -18,11 +35,13 @@ PrinterWorkScheduler::Admission PrinterWorkScheduler::Submit(PrinterWork work) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stopping_) return Admission::kStopped;
   if (pending_messages_ >= kMaxPendingMessages ||
-      work.print_bytes > kMaxPendingPrintBytes - pending_print_bytes_) {
+      work.held_bytes > kMaxPendingBytes - pending_bytes_) {
     return Admission::kBusy;
   }
+  // Accepted work with no thread to run it would wait for whatever message came next.
+  if (workers_.empty() && !StartWorker()) return Admission::kBusy;
   ++pending_messages_;
-  pending_print_bytes_ += work.print_bytes;
+  pending_bytes_ += work.held_bytes;
   const uint64_t arrival = next_arrival_++;
   if (work.barrier) {
     barriers_.push_back(Waiting{arrival, std::move(work)});
@@ -50,7 +69,7 @@ std::vector<PrinterWork> PrinterWorkScheduler::Stop() {
     barriers_.clear();
     idle_lane_heads_.clear();
     pending_messages_ = 0;
-    pending_print_bytes_ = 0;
+    pending_bytes_ = 0;
   }
   work_changed_.notify_all();
   std::sort(dropped.begin(), dropped.end(),
@@ -110,7 +129,7 @@ bool PrinterWorkScheduler::TakeRunnable(PrinterWork* work) {
     barrier_running_ = true;
   }
   --pending_messages_;
-  pending_print_bytes_ -= taken.work.print_bytes;
+  pending_bytes_ -= taken.work.held_bytes;
   ++running_;
   *work = std::move(taken.work);
   return true;
@@ -121,13 +140,17 @@ void PrinterWorkScheduler::WakeOrStartWorkers() {
   if (runnable == 0) return;
   if (idle_workers_ > 0) work_changed_.notify_all();
   while (runnable > idle_workers_ && workers_.size() < kMaxWorkers) {
-    try {
-      workers_.emplace_back([this] { WorkerLoop(); });
-    } catch (const std::system_error&) {
-      return;  // the job waits for a running worker, or for the next Submit to try again
-    }
-    ++idle_workers_;
+    // On failure the job waits for a running worker, or for the next Submit to try again.
+    if (!StartWorker()) return;
   }
+}
+
+bool PrinterWorkScheduler::StartWorker() {
+  std::thread worker = start_thread_([this] { WorkerLoop(); });
+  if (!worker.joinable()) return false;
+  workers_.push_back(std::move(worker));
+  ++idle_workers_;
+  return true;
 }
 
 void PrinterWorkScheduler::WorkerLoop() {

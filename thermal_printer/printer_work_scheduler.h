@@ -22,10 +22,10 @@ namespace kestro {
 // One piece of work. run is called once on a worker thread, or never when the work is dropped
 // at shutdown (it is destroyed then, by whoever holds what Stop returned).
 struct PrinterWork {
-  std::string method;      // as received; the owner names dropped work by it
-  std::string lane;        // work with equal lanes runs one at a time; ignored for barriers
-  bool barrier = false;    // runs after all earlier work finished and before any later starts
-  size_t print_bytes = 0;  // counted against the byte limit while the work waits
+  std::string method;     // as received; the owner names dropped work by it
+  std::string lane;       // work with equal lanes runs one at a time; ignored for barriers
+  bool barrier = false;   // runs after all earlier work finished and before any later starts
+  size_t held_bytes = 0;  // what the work holds while it waits, counted against the byte limit
   std::function<void()> run;
 };
 
@@ -36,19 +36,23 @@ class PrinterWorkScheduler {
  public:
   static constexpr size_t kMaxWorkers = 8;
   static constexpr size_t kMaxPendingMessages = 1000;
-  static constexpr size_t kMaxPendingPrintBytes = size_t{256} * 1024 * 1024;
+  static constexpr size_t kMaxPendingBytes = size_t{256} * 1024 * 1024;
 
   enum class Admission { kAccepted, kBusy, kStopped };
 
-  PrinterWorkScheduler();
+  // Starts a thread running body; a thread that is not joinable when none can be started.
+  using ThreadStarter = std::function<std::thread(std::function<void()> body)>;
+
+  // Without a starter, std::thread's.
+  explicit PrinterWorkScheduler(ThreadStarter start_thread = nullptr);
   // Stop(), dropping what waits without a word, then Join().
   ~PrinterWorkScheduler();
 
   PrinterWorkScheduler(const PrinterWorkScheduler&) = delete;
   PrinterWorkScheduler& operator=(const PrinterWorkScheduler&) = delete;
 
-  // Queues work, or refuses it (and destroys it) when a limit on waiting work would be passed
-  // (kBusy) or after Stop (kStopped).
+  // Queues work, or refuses it (and destroys it) when a limit on waiting work would be passed or
+  // no worker exists and none can be started (kBusy), or after Stop (kStopped).
   Admission Submit(PrinterWork work);
 
   // Stops accepting and hands back every job not started, in arrival order; running jobs go on.
@@ -74,7 +78,10 @@ class PrinterWorkScheduler {
   bool TakeRunnable(PrinterWork* work);
   // Wakes the idle workers and starts more while runnable jobs outnumber them. mutex_ held.
   void WakeOrStartWorkers();
+  // Starts one more worker, counted idle; false when none can be started. mutex_ held.
+  bool StartWorker();
 
+  const ThreadStarter start_thread_;
   std::mutex mutex_;
   std::condition_variable work_changed_;
   uint64_t next_arrival_ = 0;
@@ -84,7 +91,7 @@ class PrinterWorkScheduler {
   // (arrival of its first waiting job, lane) for each lane with waiting jobs and none running.
   std::set<std::pair<uint64_t, std::string>> idle_lane_heads_;
   size_t pending_messages_ = 0;
-  size_t pending_print_bytes_ = 0;
+  size_t pending_bytes_ = 0;
   std::set<std::string> running_lanes_;
   size_t running_ = 0;
   bool barrier_running_ = false;

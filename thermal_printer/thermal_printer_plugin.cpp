@@ -25,7 +25,7 @@ const flutter::StandardMethodCodec& Codec() {
 struct Route {
   std::string lane;
   bool barrier = false;
-  size_t print_bytes = 0;
+  bool holds_print_bytes = false;  // a print job waits holding its bytes, not its message
 };
 
 struct RouteOf {
@@ -37,9 +37,7 @@ struct RouteOf {
   Route operator()(const ConnectJob& job) const { return Route{job.address.text()}; }
   Route operator()(const DisconnectJob& job) const { return Route{job.address.text()}; }
   Route operator()(const StatusJob& job) const { return Route{job.address.text()}; }
-  Route operator()(const PrintJob& job) const {
-    return Route{job.address.text(), false, job.bytes->size()};
-  }
+  Route operator()(const PrintJob& job) const { return Route{job.address.text(), false, true}; }
 };
 
 }  // namespace
@@ -64,10 +62,19 @@ ThermalPrinterPlugin::~ThermalPrinterPlugin() {
   manager_.reset();
 }
 
-void ThermalPrinterPlugin::ShutDown() {
+void ThermalPrinterPlugin::StopEngineCalls() {
+  link_.StopEngineCalls();
+  DropWaitingWork();
+}
+
+void ThermalPrinterPlugin::DropWaitingWork() {
   for (const PrinterWork& dropped : scheduler_.Stop()) {
     WriteDebugOutput("ThermalPrinterPlugin: Dropped " + dropped.method + " at shutdown\n");
   }
+}
+
+void ThermalPrinterPlugin::ShutDown() {
+  DropWaitingWork();
   scheduler_.Join();
 }
 
@@ -95,21 +102,22 @@ void ThermalPrinterPlugin::HandleMessage(const FlutterDesktopMessage& message) {
   WriteDebugOutput("ThermalPrinterPlugin: " + method + "\n");
   TranslatedCall translated = TranslateMethodCall(std::move(call));
   if (auto* job = std::get_if<PrinterJob>(&translated)) {
-    return Schedule(method, std::move(*job), handle);
+    return Schedule(method, std::move(*job), message.message_size, handle);
   }
   const auto& answer = std::get<ImmediateAnswer>(translated);
   if (answer.is_error) return SendError(handle, answer.code, answer.message);
   SendSuccess(handle, &answer.value);
 }
 
-void ThermalPrinterPlugin::Schedule(const std::string& method, PrinterJob job,
+void ThermalPrinterPlugin::Schedule(const std::string& method, PrinterJob job, size_t message_size,
                                     ResponseHandle handle) {
   Route route = std::visit(RouteOf(), job);
   PrinterWork work;
   work.method = method;
   work.lane = std::move(route.lane);
   work.barrier = route.barrier;
-  work.print_bytes = route.print_bytes;
+  // Any other job keeps what was decoded from the message, so its encoded size bounds it.
+  work.held_bytes = route.holds_print_bytes ? std::get<PrintJob>(job).bytes->size() : message_size;
   work.run = [this, job = std::move(job), handle] { ReplyFromWorker(handle, Run(job)); };
   // Without a way back to the UI thread the work runs here, as it would have to anyway.
   if (!handoff_) return work.run();

@@ -31,8 +31,8 @@ void ThermalPrinterPluginRegisterWithRegistrar(FlutterDesktopPluginRegistrarRef 
 namespace kestro {
 
 // The process's plug-in, on the UI thread, before the view controller is released: from then on
-// no reply or event reaches the engine; work keeps running and its results are dropped. Does
-// nothing before registration.
+// no reply or event reaches the engine and work not started is dropped; running jobs go on and
+// their results are dropped. Does nothing before registration.
 void StopThermalPrinterEngineCalls();
 
 // The process's plug-in, on the UI thread after the message loop ended: see
@@ -64,8 +64,10 @@ class ThermalPrinterPlugin {
   ThermalPrinterPlugin(const ThermalPrinterPlugin&) = delete;
   ThermalPrinterPlugin& operator=(const ThermalPrinterPlugin&) = delete;
 
-  // From now on no reply, event or callback change reaches the engine. Any thread.
-  void StopEngineCalls() { link_.StopEngineCalls(); }
+  // The window is going: from now on no reply, event or callback change reaches the engine, no
+  // work is admitted, and every job not started is dropped as ShutDown drops it. Running jobs go
+  // on.
+  void StopEngineCalls();
 
   // Drops every job not started, in arrival order, with the line "ThermalPrinterPlugin: Dropped
   // <method> at shutdown", then waits for the running jobs however long they take and joins the
@@ -84,7 +86,10 @@ class ThermalPrinterPlugin {
   static void HandleChannelMessage(FlutterDesktopMessengerRef messenger,
                                    const FlutterDesktopMessage* message, void* user_data);
   void HandleMessage(const FlutterDesktopMessage& message);
-  void Schedule(const std::string& method, PrinterJob job, ResponseHandle handle);
+  void Schedule(const std::string& method, PrinterJob job, size_t message_size,
+                ResponseHandle handle);
+  // Stops admitting work and drops what waits, one "Dropped" line each.
+  void DropWaitingWork();
 
   // On a worker: the manager's part, whose result is the success reply.
   flutter::EncodableValue Run(const PrinterJob& job);

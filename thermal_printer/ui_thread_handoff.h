@@ -3,6 +3,7 @@
 #ifndef KESTRO_THERMAL_PRINTER_UI_THREAD_HANDOFF_H_
 #define KESTRO_THERMAL_PRINTER_UI_THREAD_HANDOFF_H_
 
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -23,6 +24,19 @@ class UiThreadHandoff {
   virtual void Post(Task task) = 0;
 };
 
+// A burst of replies is run in slices of about kHandoffSliceBudget, so the window keeps answering
+// within a frame; while input or paint waits, slices yield to it for at most kHandoffMaxDeferral.
+constexpr std::chrono::milliseconds kHandoffSliceBudget{8};
+constexpr std::chrono::milliseconds kHandoffMaxDeferral{50};
+
+enum class HandoffResume { kNone, kTimer, kPostedWakeUp };
+
+// How the UI thread comes back after a slice: not at all when no task remains; by a timer (which
+// is retrieved after input and paint) when they wait and slices have yielded to them for less
+// than kHandoffMaxDeferral; else by a posted wake-up (retrieved before them).
+HandoffResume NextHandoffResume(bool tasks_remain, bool input_or_paint_waiting,
+                                std::chrono::steady_clock::duration deferring_for);
+
 // A queue whose owner plays the UI thread: tasks run when, and on the thread where, Drain is
 // called. The native build's hand-off.
 class QueuedUiThreadHandoff : public UiThreadHandoff {
@@ -30,8 +44,17 @@ class QueuedUiThreadHandoff : public UiThreadHandoff {
   void Post(Task task) override;
   // Runs every task posted so far, and those they post, in order. Returns how many ran.
   size_t Drain();
+  // Runs tasks in order until none is left or budget has passed, at least one when any waits.
+  // True when tasks remain.
+  bool DrainSlice(std::chrono::steady_clock::duration budget = kHandoffSliceBudget);
+
+ protected:
+  bool TasksWaiting();
 
  private:
+  // Runs the oldest task; false when there was none.
+  bool RunOne();
+
   std::mutex mutex_;
   std::deque<Task> tasks_;
 };

@@ -21,6 +21,9 @@ class MessageOnlyWindow {
   // PostMessageW to the window, from any thread; false as PostMessageW fails.
   bool Post(UINT message, WPARAM wparam, LPARAM lparam) const;
 
+  // The window, null before Create succeeded.
+  HWND handle() const { return window_; }
+
   // The user data stored by Create, read in the window procedure.
   static void* UserData(HWND window);
 

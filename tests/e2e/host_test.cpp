@@ -272,8 +272,9 @@ TEST(HostFailureTest, ACrashDialogThatCannotComeUpStillEndsTheProcess) {
   EXPECT_GE(::GetTickCount64() - start, 9000u);
 }
 
-// A second start before the first instance has a window (the test holds the single-instance
-// mutex) says so in a dialog and exits with 0. The one with a window is in the start test.
+// A second start that finds the single-instance mutex taken (here by the test) and no window
+// waits for the first instance to exit; after 45 s it says so in a dialog and exits with 0. The
+// one with a window is in the start test.
 TEST(HostFailureTest, SecondInstanceBeforeAnyWindowSaysItIsAlreadyRunning) {
   HANDLE mutex = ::CreateMutexW(nullptr, TRUE, L"Local\\KestroPOS.SingleInstance");
   ASSERT_NE(mutex, nullptr);
@@ -282,7 +283,10 @@ TEST(HostFailureTest, SecondInstanceBeforeAnyWindowSaysItIsAlreadyRunning) {
   {
     RunFolder folder("close\n");
     HostProcess host(folder);
-    HWND dialog = WaitForWindow(host.process_id(), L"#32770");  // no ASSERT: the mutex must close
+    ::Sleep(40000);
+    EXPECT_EQ(WaitForWindow(host.process_id(), L"#32770", 0), nullptr);
+    // no ASSERT: the mutex must close
+    HWND dialog = WaitForWindow(host.process_id(), L"#32770", 30000);
     EXPECT_EQ(DialogText(dialog),
               kHeading + L"Kestro POS is already running.\nKestro POS вже запущено.");
     ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
@@ -291,6 +295,31 @@ TEST(HostFailureTest, SecondInstanceBeforeAnyWindowSaysItIsAlreadyRunning) {
     EXPECT_EQ(WaitForWindow(host.process_id(), kWindowClass, 0), nullptr);
   }
   ::CloseHandle(mutex);
+}
+
+// Two starts at once: whichever comes second finds no window yet, waits, and restores the first's
+// window when it appears, without a dialog.
+TEST(HostFailureTest, ADoubleStartEndsWithTheFirstWindowRestored) {
+  RunFolder first_folder("# idle until the test closes the window\n");
+  RunFolder second_folder("# idle until the test closes the window\n");
+  HostProcess first(first_folder);
+  HostProcess second(second_folder);
+  HWND window = nullptr;
+  const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
+  while (window == nullptr && ::GetTickCount64() < deadline) {
+    window = WaitForWindow(first.process_id(), kWindowClass, 0);
+    if (window == nullptr) window = WaitForWindow(second.process_id(), kWindowClass, 0);
+    ::Sleep(10);
+  }
+  ASSERT_NE(window, nullptr);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  HostProcess& waiting = owner == first.process_id() ? second : first;
+  EXPECT_EQ(waiting.WaitForExit(), 0u);
+  EXPECT_THAT((owner == first.process_id() ? second_folder : first_folder).Transcript(), IsEmpty());
+  EXPECT_TRUE(::IsWindowVisible(window));
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ((owner == first.process_id() ? first : second).WaitForExit(), 0u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -155,6 +156,36 @@ class PrintingTest : public ::testing::Test {
     return traffic;
   }
 
+  // Probes the window every 50 ms until done(transcript) holds and the window answers; returns
+  // the longest stretch from the start of the first unanswered probe (or of a slow one) to the
+  // next answer. Wine gives up on a probe after 1 s, and at once after 5 s of silence, so one
+  // probe's time alone would hide a long freeze.
+  double LongestSilenceMs(HWND window,
+                          const std::function<bool(const std::vector<std::string>&)>& done) {
+    using Clock = std::chrono::steady_clock;
+    const auto ms = [](Clock::time_point from) {
+      return std::chrono::duration<double, std::milli>(Clock::now() - from).count();
+    };
+    const Clock::time_point start = Clock::now();
+    std::optional<Clock::time_point> silence_start;  // of the first probe not yet answered
+    double longest = 0;
+    for (std::vector<std::string> lines; !done(lines) || silence_start;
+         lines = folder_->Transcript()) {
+      DWORD_PTR result = 0;
+      if (!silence_start) silence_start = Clock::now();
+      if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) {
+        longest = std::max(longest, ms(*silence_start));
+        silence_start.reset();
+      }
+      if (ms(start) > 30000.0) {
+        ADD_FAILURE() << "the jobs never ended";
+        break;
+      }
+      ::Sleep(50);
+    }
+    return longest;
+  }
+
   std::unique_ptr<RunFolder> folder_;
   std::unique_ptr<HostProcess> host_;
   // The timestamp of each masked log line, the last one where a line repeats.
@@ -271,31 +302,14 @@ TEST_F(PrintingTest, ThePrintingInTheBackgroundNeverFreezesTheWindow) {
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(folder_->WaitForTranscriptLine(Line("send", print)));
 
-  // The longest stretch without an answered probe: from the start of the first unanswered probe
-  // (or of a slow one) to the next answer. Wine gives up on a probe after 1 s, and at once after
-  // 5 s of silence, so one probe's time alone would hide a long freeze.
-  using Clock = std::chrono::steady_clock;
-  const auto ms = [](Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-  };
-  const Clock::time_point job_start = Clock::now();
-  std::optional<Clock::time_point> silence_start;  // of the first probe not yet answered
-  double longest = 0;
-  // Until the slow job (the last of setup, quick and slow) was answered and, if the window was
-  // silent then, until it answers again.
-  for (std::vector<std::string> lines;
-       std::count(lines.begin(), lines.end(), Reply(wire::kTrue)) < 3 || silence_start;
-       lines = folder_->Transcript()) {
-    DWORD_PTR result = 0;
-    if (!silence_start) silence_start = Clock::now();
-    if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) {
-      longest = std::max(longest, ms(*silence_start, Clock::now()));
-      silence_start.reset();
-    }
-    ASSERT_LT(ms(job_start, Clock::now()), 30000.0) << "the job never ended";
-    ::Sleep(50);
-  }
-  const double job_ms = ms(job_start, Clock::now());
+  const auto job_start = std::chrono::steady_clock::now();
+  // Until the slow job (the last of setup, quick and slow) was answered.
+  const double longest = LongestSilenceMs(window, [](const std::vector<std::string>& lines) {
+    return std::count(lines.begin(), lines.end(), Reply(wire::kTrue)) >= 3;
+  });
+  const double job_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - job_start)
+          .count();
   std::cout << "Longest stretch without an answered probe: " << longest << " ms in a job of "
             << job_ms << " ms\n";
   EXPECT_LE(longest, 100.0);
@@ -420,6 +434,62 @@ TEST_F(PrintingTest, AfterACrashNothingMoreIsPrinted) {
     ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(host_->WaitForExit(), 1u);
   }
+}
+
+// 1 100 status queries behind a slow receipt: 1 000 wait, 100 are answered "BUSY", and when the
+// receipt ends the waiting ones are answered in slices, the window answering a probe all along.
+TEST_F(PrintingTest, ABurstOfRepliesNeverFreezesTheWindow) {
+  const std::string receipt = Receipt("SLOW", 60000);  // 6 s at 10 000 bytes per second
+  const std::string print = PrintCall(kPrinter, "job-slow", receipt);
+  std::vector<std::string> lines = {Line("send-async", print)};
+  for (int i = 0; i < 1100; ++i) {
+    lines.push_back(Line("send-async", Call("isBleConnected", AddressArguments(kPrinter))));
+  }
+  lines.insert(lines.end(), {"await-replies", "close"});
+  Start("printer " + kPrinter + " rate=10000 max-part=500\n", lines);
+  const HWND window = WaitForWindow(host_->process_id());
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(folder_->WaitForTranscriptLine(Line("send", print)));
+
+  // Until the receipt, the 1 000 queries and setup were answered.
+  const double longest = LongestSilenceMs(window, [](const std::vector<std::string>& lines) {
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+             return line.rfind("reply", 0) == 0;
+           }) >= 1102;
+  });
+  std::cout << "Longest stretch without an answered probe in the burst: " << longest << " ms\n";
+  EXPECT_LE(longest, 100.0);
+  EXPECT_EQ(host_->WaitForExit(30000), 0u);
+  const std::vector<std::string> transcript = folder_->Transcript();
+  EXPECT_EQ(std::count(transcript.begin(), transcript.end(),
+                       Line("reply", wire::Error("BUSY", "Too many pending printer operations"))),
+            100);
+}
+
+// Closing the window during a job drops the job waiting behind it at once, while the running
+// receipt prints to its end; a restart meanwhile waits, without a dialog, and starts as the first
+// instance once the first exits.
+TEST_F(PrintingTest, ClosingDropsWaitingWorkAndARestartWaitsForTheRunningJob) {
+  // 8 s at 10 000 bytes per second: it outlasts Wine taking up to 2 s to destroy the window.
+  const std::string running = Receipt("RUNNING", 80000);
+  const std::string waiting = Receipt("WAITING", 30000);
+  Start("printer " + kPrinter + " rate=10000 max-part=500\n",
+        {Line("send-async", PrintCall(kPrinter, "job-running", running)),
+         Line("send-async", PrintCall(kPrinter, "job-waiting", waiting)), "wait 500", "close"});
+  const HWND window = WaitForWindow(host_->process_id());
+  ASSERT_NE(window, nullptr);
+  while (::IsWindow(window) && !host_->WaitForExit(0)) ::Sleep(10);
+  ASSERT_FALSE(host_->WaitForExit(0)) << "the receipt ended before the window";
+
+  RunFolder second_folder("close\n");
+  HostProcess second(second_folder);
+  EXPECT_EQ(host_->WaitForExit(30000), 0u);
+  EXPECT_EQ(second.WaitForExit(30000), 0u);
+  EXPECT_THAT(second_folder.Transcript(), ::testing::Contains("destroyed"));
+  EXPECT_THAT(second.StandardErrorLines(), IsEmpty());
+
+  EXPECT_TRUE(folder_->PrinterBytes("001122AABB01") == running);
+  EXPECT_THAT(host_->StandardErrorLines(), IsEmpty());
 }
 
 }  // namespace

@@ -239,6 +239,9 @@ TEST_F(PluginThreadsTest, WorkBeyondTheQueueLimitsIsAnsweredBusyAndNothingElseHa
   const Handle fits = Deliver(PrinterCall("printBle", kPrinterText, {'y', 'y'}));
   const Handle too_much = Deliver(PrinterCall("printBle", kPrinterText, {'z'}));
   EXPECT_EQ(engine_.ResponsesTo(too_much), std::vector<Bytes>{busy});
+  // Any other message waits holding its encoded bytes, which no longer fit either.
+  const Handle query = Deliver(PrinterCall("isBleConnected", kPrinterText));
+  EXPECT_EQ(engine_.ResponsesTo(query), std::vector<Bytes>{busy});
   gate_.Release();
   EXPECT_EQ(Drained(large), std::vector<Bytes>{Success(true)});
   EXPECT_EQ(Drained(fits), std::vector<Bytes>{Success(true)});
@@ -259,22 +262,25 @@ TEST_F(PluginThreadsTest, ShutdownDropsWaitingWorkAndFinishesTheRunningJob) {
   Deliver(PrinterCall("isBleConnectedWindows", kPrinterText));
   log_.TakeLines();
 
-  // The window is gone: nothing may reach the engine any more.
+  // The window is gone: nothing may reach the engine any more, and what waits is dropped at once.
   plugin_->StopEngineCalls();
   const size_t engine_calls = engine_.calls().size();
+  EXPECT_EQ(log_.TakeLines(),
+            (Lines{"ThermalPrinterPlugin: Dropped printRawBle at shutdown",
+                   "ThermalPrinterPlugin: Dropped destroy at shutdown",
+                   "ThermalPrinterPlugin: Dropped isBleConnectedWindows at shutdown"}));
+  // Answers given on arrival stay away from the engine too.
+  Deliver(Bytes{0xFF});
+  Deliver(EncodeCall("stopBleDiscovery"));
   auto shutdown = std::async(std::launch::async, [this] { plugin_->ShutDown(); });
-  ASSERT_TRUE(Soon([this] { return log_.Lines().size() >= 3; }));
   EXPECT_EQ(shutdown.wait_for(100ms), std::future_status::timeout);  // the held job still runs
   gate_.Release();
   ASSERT_EQ(shutdown.wait_for(5s), std::future_status::ready);
   Pump();
 
   EXPECT_EQ(stack_.Received(kPrinter), (Bytes{1, 2, 3}));
-  EXPECT_EQ(log_.TakeLines(),
-            (Lines{"ThermalPrinterPlugin: Dropped printRawBle at shutdown",
-                   "ThermalPrinterPlugin: Dropped destroy at shutdown",
-                   "ThermalPrinterPlugin: Dropped isBleConnectedWindows at shutdown",
-                   "BluetoothManager: Print successful, sent 3 bytes"}));
+  EXPECT_EQ(log_.TakeLines(), (Lines{"ThermalPrinterPlugin: stopBleDiscovery",
+                                     "BluetoothManager: Print successful, sent 3 bytes"}));
 
   // A message after shutdown is dropped the same way.
   Deliver(PrinterCall("printBle", kPrinterText, {5}));
