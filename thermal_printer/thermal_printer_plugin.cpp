@@ -140,7 +140,11 @@ EncodableValue ThermalPrinterPlugin::Run(const PrinterJob& job) {
 EncodableValue ThermalPrinterPlugin::Run(const SetupJob&) {
   if (!manager_ && stack_factory_) {
     std::unique_ptr<BluetoothStack> stack = stack_factory_();
-    if (stack) manager_ = std::make_unique<BluetoothManager>(events_, std::move(stack));
+    // After a crash a job stops before its next part: nothing more reaches the printer.
+    if (stack) {
+      manager_ = std::make_unique<BluetoothManager>(events_, std::move(stack), LinkDeadlines(),
+                                                    [] { return HostHasCrashed(); });
+    }
   }
   if (manager_) manager_->Initialize();
   return EncodableValue(true);

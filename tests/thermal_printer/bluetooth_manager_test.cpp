@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -495,6 +496,22 @@ TEST_F(ManagerTest, ASocketInUseIsClosedOnceByItsLastUser) {
   EXPECT_EQ(closes(), Lines{"closesocket(1002) = 0"});
   EXPECT_TRUE(manager_->IsConnected(kPrinterText));
   EXPECT_EQ(stack_.Received(kPrinter), (std::vector<uint8_t>{1, 9}));
+}
+
+// Once the process gives its jobs up (it crashed), a job stops before its next part.
+TEST_F(ManagerTest, AnAbandonedJobStopsBeforeItsNextPart) {
+  std::atomic<bool> crashed{false};
+  manager_ = std::make_unique<kestro::BluetoothManager>(
+      events_.Channel(), std::make_unique<kestro::BluetoothStackWrapper>(&stack_), kDeadlines,
+      [&crashed] { return crashed.load(); });
+  PrinterBehaviour one_byte_parts;
+  one_byte_parts.max_part = 1;
+  stack_.SetPrinter(kPrinter, one_byte_parts);
+  stack_.SetSendHook([&crashed](uint64_t) { crashed = true; });
+  InitializeQuietly();
+  EXPECT_FALSE(manager_->PrintBytes(kPrinterText, {1, 2, 3}, "p", "job"));
+  stack_.SetSendHook(nullptr);
+  EXPECT_EQ(stack_.Received(kPrinter), std::vector<uint8_t>{1});
 }
 
 // While a call for an address is held inside the stack, others for it, spelled otherwise, wait
