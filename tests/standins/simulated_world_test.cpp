@@ -6,9 +6,7 @@
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -171,57 +169,18 @@ TEST_F(WorldTest, WithoutARadioConnectsFailWithNetworkDown) {
   EXPECT_EQ(stack_.LastSocketError(), 10050);
 }
 
-TEST_F(WorldTest, NonBlockingConnectsEndInSelectAfterConnectMs) {
-  Load(
-      "printer 00:00:00:00:00:01 connect-ms=100\nprinter 00:00:00:00:00:02 connect=10061 "
-      "connect-ms=100\n");
-  stack_.TakeCalls();
-  const struct {
-    uint64_t address;
-    const char* set;
-    const char* error;  // SO_ERROR's bytes
-  } cases[] = {{1, "write", "00 00 00 00"}, {2, "except", "4D 27 00 00"}};
-  for (const auto& c : cases) {
-    const Clock::time_point start = Clock::now();
-    const kestro::SocketHandle socket = StartConnect(c.address);
-    EXPECT_EQ(Ready(socket, 0), "");
-    EXPECT_EQ(Ready(socket, 1000), c.set);
-    EXPECT_GE(MillisecondsSince(start), 95);
-    uint8_t error[4];
-    int32_t size = 4;
-    stack_.GetSocketOption(socket, kestro::kSocketLevel, kestro::kOptionError, error, &size);
-    stack_.CloseSocket(socket);
-    const std::string address = c.address == 1 ? "01" : "02";
-    // The closed handle is handed out again.
-    EXPECT_EQ(stack_.TakeCalls(),
-              (std::vector<std::string>{
-                  "socket(32, 1, 3) = 1001", "ioctlsocket(1001, FIONBIO, 1) = 0",
-                  "connect(1001, 00:00:00:00:00:" + address + " SPP, 30) = -1",
-                  "WSAGetLastError() = 10035",
-                  "select(read 1001, write 1001, except 1001, 0.000000 s) = 0",
-                  "select(read 1001, write 1001, except 1001, 1.000000 s) = 1; " +
-                      std::string(c.set) + " 1001",
-                  "getsockopt(1001, 0xFFFF, 0x1007, 4) = 0; " + std::string(c.error),
-                  "closesocket(1001) = 0"}));
-  }
-  // A stack that refuses non-blocking mode leaves the socket blocking.
-  stack_.SetNonBlockingError(10045);
-  const kestro::SocketHandle socket = stack_.OpenSocket(32, 1, 3);
-  uint32_t on = 1;
-  EXPECT_EQ(stack_.IoctlSocket(socket, kestro::kNonBlockingIo, &on), kestro::kSocketError);
-  EXPECT_EQ(stack_.LastSocketError(), 10045);
-  const kestro::RfcommSocketAddress rfcomm = kestro::MakeRfcommSocketAddress(1);
-  EXPECT_EQ(stack_.ConnectSocket(socket, rfcomm.data(), 30), 0);
-  EXPECT_EQ(stack_.faults(), std::vector<std::string>());
-}
-
+// A non-blocking connect completes after connect-ms in select's write set (its failure, in the
+// exception set with SO_ERROR, is the manager tests'); sends take what the printer can take now.
 TEST_F(WorldTest, NonBlockingSendsTakeWhatThePrinterCanTakeNow) {
   Load(
-      "printer 00:00:00:00:00:01 rate=1000 max-part=100 stall-after=150\n"
+      "printer 00:00:00:00:00:01 rate=1000 max-part=100 stall-after=150 connect-ms=100\n"
       "printer 00:00:00:00:00:02 close-after=4 says=1012 drop-error=10053\n"
       "printer 00:00:00:00:00:03 drop-after=2\n");
+  const Clock::time_point connecting = Clock::now();
   const kestro::SocketHandle busy = StartConnect(1);
+  EXPECT_EQ(Ready(busy, 0), "");
   EXPECT_EQ(Ready(busy, 1000), "write");
+  EXPECT_GE(MillisecondsSince(connecting), 95);
   EXPECT_EQ(Send(busy, 300), 100);
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(Send(busy, 200), kestro::kSocketError);  // still printing the first 100 bytes
@@ -281,23 +240,6 @@ TEST_F(WorldTest, BlockingCallsHonourOrIgnoreTheirTimeOuts) {
     stack_.CloseSocket(socket);
     EXPECT_EQ(waiting.get(), "-1: 10038");
   }
-  // And when the stack goes away.
-  auto stack = std::make_unique<SimulatedBluetoothStack>();
-  stack->StartWinsock(kestro::kWinsockVersion22);
-  const kestro::SocketHandle socket = stack->OpenSocket(32, 1, 3);
-  std::promise<void> entered;
-  stack->SetConnectHook([&](uint64_t) { entered.set_value(); });
-  PrinterBehaviour forever;
-  forever.connect_time_ms = 600000;
-  stack->SetPrinter(1, forever);
-  auto connecting = std::async(std::launch::async, [&] {
-    const kestro::RfcommSocketAddress rfcomm = kestro::MakeRfcommSocketAddress(1);
-    return stack->ConnectSocket(socket, rfcomm.data(), 30);
-  });
-  entered.get_future().wait();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  stack.reset();
-  EXPECT_EQ(connecting.get(), kestro::kSocketError);
 }
 
 TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
@@ -327,13 +269,10 @@ TEST(SimulatedWorldTest, MalformedLinesAreNamedWithTheirNumberAndReason) {
        "unknown printer setting \"speed=9600\" (connect, connect-ms, rate, max-part, drop-after, "
        "drop-error, close-after, stall-after, timeouts, says)"},
       {"printer 00:11:22:33:44:55 close-after=-1", "bad value for close-after: \"-1\""},
-      {"printer 00:11:22:33:44:55 stall-after=x", "bad value for stall-after: \"x\""},
       {"printer 00:11:22:33:44:55 timeouts=often",
        "bad value for timeouts: \"often\" (honoured or ignored)"},
       {"printer 00:11:22:33:44:55 says=1",
        "bad value for says: \"1\" (an even number of hex digits)"},
-      {"printer 00:11:22:33:44:55 says=1G",
-       "bad value for says: \"1G\" (an even number of hex digits)"},
       {"printer 00:11:22:33:44:55 says=",
        "bad value for says: \"\" (an even number of hex digits)"},
       {"printer 00:11:22:33:44:55 connect=refused",

@@ -272,20 +272,16 @@ TEST_F(ManagerTest, JobsConnectOnceSendInPartsAndReconnectAfterAFailedSend) {
 
 // Parts of at most 4 KiB, whatever the job's length: a job that outlasts the progress deadline
 // prints whole at its printer's rate, while a printer that stops taking bytes fails its job once
-// it took nothing for the deadline, counted from its last progress and telling what it took. A
-// connect that does not complete fails at the connect deadline as a timed-out one. Run at once,
-// so none of them waits for another.
+// it took nothing for the deadline, counted from its last progress and telling what it took (the
+// connect deadline, and the product's values, are the end-to-end tests'). Run at once, so neither
+// waits for the other.
 TEST_F(ManagerTest, OnlyAPrinterThatStopsTakingBytesTimesOut) {
-  constexpr uint64_t kAsleep = 0x0A0B0C0D0E0Full;
   PrinterBehaviour slow;
   slow.bytes_per_second = 20000;  // a part of 4 KiB keeps it busy for 205 ms
   stack_.SetPrinter(kPrinter, slow);
   PrinterBehaviour stalling = slow;
   stalling.stall_after = 8192;
   stack_.SetPrinter(kOtherPrinter, stalling);
-  PrinterBehaviour asleep;
-  asleep.connect_time_ms = 600000;
-  stack_.SetPrinter(kAsleep, asleep);
   InitializeQuietly();
   std::vector<uint8_t> receipt(20000);
   std::iota(receipt.begin(), receipt.end(), uint8_t{0});
@@ -299,19 +295,14 @@ TEST_F(ManagerTest, OnlyAPrinterThatStopsTakingBytesTimesOut) {
   auto whole = timed([&] { return manager_->PrintBytes(kPrinterText, receipt, "p", "whole"); });
   auto stalled =
       timed([&] { return manager_->PrintBytes(kOtherPrinterText, receipt, "p", "stalled"); });
-  auto connect = timed([&] { return manager_->Connect("0A:0B:0C:0D:0E:0F"); });
   const auto [printed, print_time] = whole.get();
   const auto [stall_printed, stall_time] = stalled.get();
-  const auto [connected, connect_time] = connect.get();
   EXPECT_TRUE(printed);
   EXPECT_GE(print_time, 800ms);  // longer than the deadline, yet no time-out
   EXPECT_EQ(stack_.Received(kPrinter), receipt);
   EXPECT_FALSE(stall_printed);
   EXPECT_GE(stall_time, 700ms);  // its second part taken at 205 ms, then the 500 ms deadline
   EXPECT_LT(stall_time, 3s);
-  EXPECT_FALSE(connected);
-  EXPECT_GE(connect_time, 1s);
-  EXPECT_LT(connect_time, 3s);
   uint64_t largest = 0;
   for (const std::string& call : stack_.calls()) {
     unsigned long long socket = 0, length = 0;
@@ -320,15 +311,9 @@ TEST_F(ManagerTest, OnlyAPrinterThatStopsTakingBytesTimesOut) {
     }
   }
   EXPECT_EQ(largest, 4096u);
-  const Lines lines = log_.Lines();
-  for (const char* line :
-       {"BluetoothManager: Send failed with error: 10060",
-        "BluetoothManager: connect() failed with error 10060 (Connection timed out - printer may "
-        "be off)",
-        "BluetoothManager: Failed to create RFCOMM socket"}) {
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
-  }
-  EXPECT_EQ(events_.JobEvents(),
+  Lines outcomes = events_.JobEvents();  // in either order
+  std::sort(outcomes.begin(), outcomes.end());
+  EXPECT_EQ(outcomes,
             (Lines{"onPrintFailedWindows {bytesSent: 8192L, error: Send failed: 10060, jobUuid: "
                    "stalled}",
                    "onPrintSuccessWindows {jobUuid: whole, printerUuid: p}"}));
