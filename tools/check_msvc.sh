@@ -20,9 +20,11 @@ jobs=${KESTRO_JOBS:-$(nproc)}
 started=$SECONDS
 status=0
 
-mkdir -p "$build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=tools/msvc/clang-cl.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DKESTRO_BUILD_TESTS=OFF -DKESTRO_BUILD_STANDINS=OFF \
+# The toolchain is read on the first configure only; CMake warns when it is given again.
+toolchain=()
+[ -f "$build/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=tools/msvc/clang-cl.cmake)
+cmake -S . -B "$build" -G Ninja "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release \
+  -DKESTRO_BUILD_TESTS=OFF -DKESTRO_BUILD_STANDINS=OFF \
   -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY >/dev/null
 
 # Every output of a compile, resource or archive rule: all the build makes short of linking.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both builds and runs every test: the native core under AddressSanitizer + UBSan, its
-# concurrency tests under ThreadSanitizer, a short libFuzzer smoke run of every fuzz target, and
-# the Windows build (unit and end-to-end) under Wine.
+# concurrency tests under ThreadSanitizer, a short libFuzzer smoke run of every fuzz target, the
+# Windows build (unit and end-to-end) under Wine, then the Visual Studio check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install_packages.sh
@@ -20,5 +20,7 @@ tools/fuzz/run_fuzzers.sh "${KESTRO_FUZZ_SECONDS:-15}"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 tools/with_wine.sh build/windows ctest --preset windows -j "$jobs"
+
+KESTRO_JOBS=$jobs tools/check_msvc.sh
 
 python3 tools/test_ratio.py

@@ -77,8 +77,9 @@ def seh_pass(args, source, cwd):
     for match in re.split(r"^Match #\d+:\n", output, flags=re.M)[1:]:
         if "SEHTryStmt" in match:
             decl = next(line for line in match.splitlines() if re.match(r"\w+Decl ", line))
-            findings.append(re.sub(r" 0x[0-9a-f]+", "", decl) + "\n  uses __try and has a local, "
-                            "parameter or temporary that needs destroying (MSVC C2712)")
+            findings.append(re.sub(r"( prev)? 0x[0-9a-f]+", "", decl) +
+                            "\n  uses __try and has a local, parameter or temporary that needs"
+                            " destroying (MSVC C2712)")
     return not findings, "\n".join(findings)
 
 
