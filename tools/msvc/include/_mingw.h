@@ -1,3 +1,6 @@
+// mingw-w64's <_mingw.h>, read as if by GCC: for any other compiler it defines __attribute__
+// away, which breaks clang's own headers, and puts __declspec where MSVC syntax forbids it.
+// GCC is seen by this header alone; everything after it sees clang-cl again.
 #pragma once
 #ifndef __GNUC__
 #define __GNUC__ 4
