@@ -1,6 +1,7 @@
 // The hand-off from printer workers to the UI thread: every task runs on the thread that pumps,
-// in the order its poster posted it, and tasks never run are freed with the hand-off. The message-only window under Wine on Windows, the drained queue natively; run
-// under ThreadSanitizer too (ctest label "concurrency").
+// in the order its poster posted it, and tasks never run are freed with the hand-off. The
+// message-only window under Wine on Windows, the drained queue natively; run under ThreadSanitizer
+// too (ctest label "concurrency").
 #include "thermal_printer/ui_thread_handoff.h"
 
 #include <gtest/gtest.h>
