@@ -28,14 +28,14 @@ class WindowClassRegistry {
 
   const wchar_t* GetWindowClass(WNDPROC procedure) {
     if (!class_registered_) {
-      WindowClassSpec spec;
-      spec.name = kWindowClassName;
-      spec.procedure = procedure;
-      spec.style = CS_HREDRAW | CS_VREDRAW;
-      spec.icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResourceId));
-      spec.cursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+      WindowClassOptions options;
+      options.name = kWindowClassName;
+      options.procedure = procedure;
+      options.style = CS_HREDRAW | CS_VREDRAW;
+      options.icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResourceId));
+      options.cursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
       // A failure shows up as a failed CreateWindowExW.
-      RegisterWindowClass(spec);
+      RegisterWindowClass(options);
       class_registered_ = true;
     }
     return kWindowClassName;

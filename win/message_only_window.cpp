@@ -9,10 +9,10 @@ MessageOnlyWindow::~MessageOnlyWindow() {
 }
 
 bool MessageOnlyWindow::Create(const wchar_t* class_name, WNDPROC procedure, void* user_data) {
-  WindowClassSpec spec;
-  spec.name = class_name;
-  spec.procedure = procedure;
-  if (RegisterWindowClass(spec) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+  WindowClassOptions options;
+  options.name = class_name;
+  options.procedure = procedure;
+  if (RegisterWindowClass(options) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     return false;
   }
   window_ = ::CreateWindowExW(0, class_name, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,

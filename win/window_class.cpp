@@ -2,15 +2,16 @@
 
 namespace kestro {
 
-ATOM RegisterWindowClass(const WindowClassSpec& spec) {
+ATOM RegisterWindowClass(const WindowClassOptions& options) {
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof(window_class);
-  window_class.style = spec.style;
-  window_class.lpfnWndProc = spec.procedure;
-  window_class.hInstance = spec.instance != nullptr ? spec.instance : ::GetModuleHandleW(nullptr);
-  window_class.hIcon = spec.icon;
-  window_class.hCursor = spec.cursor;
-  window_class.lpszClassName = spec.name;
+  window_class.style = options.style;
+  window_class.lpfnWndProc = options.procedure;
+  window_class.hInstance =
+      options.instance != nullptr ? options.instance : ::GetModuleHandleW(nullptr);
+  window_class.hIcon = options.icon;
+  window_class.hCursor = options.cursor;
+  window_class.lpszClassName = options.name;
   return ::RegisterClassExW(&window_class);
 }
 

@@ -6,7 +6,7 @@
 
 namespace kestro {
 
-struct WindowClassSpec {
+struct WindowClassOptions {
   const wchar_t* name = nullptr;
   WNDPROC procedure = nullptr;
   // The module the class belongs to; null is the executable.
@@ -18,7 +18,7 @@ struct WindowClassSpec {
 
 // Registers the class; its atom, or 0 with the thread's last error set (ERROR_CLASS_ALREADY_EXISTS
 // when the module registered it before).
-ATOM RegisterWindowClass(const WindowClassSpec& spec);
+ATOM RegisterWindowClass(const WindowClassOptions& options);
 
 }  // namespace kestro
 

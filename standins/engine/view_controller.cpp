@@ -88,12 +88,12 @@ HINSTANCE ThisModule() {
 
 bool RegisterViewClass() {
   static const ATOM atom = [] {
-    kestro::WindowClassSpec spec;
-    spec.name = kViewClassName;
-    spec.procedure = ViewWindowProc;
-    spec.instance = ThisModule();
-    spec.cursor = LoadCursorW(nullptr, IDC_ARROW);
-    return kestro::RegisterWindowClass(spec);
+    kestro::WindowClassOptions options;
+    options.name = kViewClassName;
+    options.procedure = ViewWindowProc;
+    options.instance = ThisModule();
+    options.cursor = LoadCursorW(nullptr, IDC_ARROW);
+    return kestro::RegisterWindowClass(options);
   }();
   return atom != 0;
 }
