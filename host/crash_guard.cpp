@@ -19,9 +19,10 @@ namespace {
 // process ends without the dialog rather than keep the single-instance mutex for ever.
 constexpr DWORD kDialogDeadlineMs = 10000;
 
-// Created before any other thread exists and kept for the life of the process.
-ScopedHandle g_crash_signal;  // set by the first crashed thread: the reporter shows the dialog
-ScopedHandle g_dialog_up;     // set from inside the dialog's modal loop
+// Created before any other thread exists and never closed: the reporter waits on the first while
+// static destructors run at exit, and a crash then must still find both.
+HANDLE g_crash_signal = nullptr;  // set by the first crashed thread: the reporter shows the dialog
+HANDLE g_dialog_up = nullptr;     // set from inside the dialog's modal loop
 std::atomic<DWORD> g_reporter_thread{0};
 // The crashed thread showing the dialog itself, when there is no reporter thread.
 std::atomic<DWORD> g_dialog_thread{0};
@@ -52,7 +53,7 @@ BOOL CALLBACK HideIfOurs(HWND window, LPARAM) {
 
 VOID CALLBACK OnDialogUp(HWND, UINT, UINT_PTR timer, DWORD) {
   ::KillTimer(nullptr, timer);
-  ::SetEvent(g_dialog_up.Get());
+  ::SetEvent(g_dialog_up);
 }
 
 // The cashier must not go on ringing up sales behind the dialog in a process whose printing has
@@ -67,7 +68,7 @@ VOID CALLBACK OnDialogUp(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 DWORD WINAPI ReporterMain(void*) {
-  if (::WaitForSingleObject(g_crash_signal.Get(), INFINITE) != WAIT_OBJECT_0) return 0;
+  if (::WaitForSingleObject(g_crash_signal, INFINITE) != WAIT_OBJECT_0) return 0;
   ShowCrashDialogAndExit();
 }
 
@@ -81,8 +82,8 @@ DWORD WINAPI ReporterMain(void*) {
     g_dialog_thread = this_thread;
     ShowCrashDialogAndExit();
   }
-  ::SetEvent(g_crash_signal.Get());
-  if (::WaitForSingleObject(g_dialog_up.Get(), kDialogDeadlineMs) != WAIT_OBJECT_0) EndProcess();
+  ::SetEvent(g_crash_signal);
+  if (::WaitForSingleObject(g_dialog_up, kDialogDeadlineMs) != WAIT_OBJECT_0) EndProcess();
   BlockForever();
 }
 
@@ -102,9 +103,9 @@ void __cdecl OnPureCall() { ReportCrashAndExit(); }
 #endif
 
 void StartReporterThread() {
-  g_crash_signal.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  g_dialog_up.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!g_crash_signal.IsValid() || !g_dialog_up.IsValid()) return;
+  g_crash_signal = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_dialog_up = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (g_crash_signal == nullptr || g_dialog_up == nullptr) return;
   // The one thread no owner joins: it waits for a crash for the life of the process and then
   // ends it. Its handle is not needed to do so.
   DWORD id = 0;
